@@ -1,0 +1,88 @@
+// The operating system's sockets, reduced to what the servers and their tests use.
+// Every call reports failure through its return value; none throws.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace pellvane::net {
+
+// Wide enough for a Windows SOCKET (64 bits on x64) and a POSIX descriptor.
+using SocketHandle = std::intptr_t;
+inline constexpr SocketHandle invalidSocket = -1;
+
+enum class Family { ipv4, ipv6 };
+enum class Transport { stream, datagram };
+
+// An IP address without its port: what the datagram source rule compares.
+// IPv4 addresses and IPv4-mapped IPv6 addresses are both held as IPv4.
+struct HostAddress {
+    Family family = Family::ipv4;
+    std::array<std::uint8_t, 16> bytes{};  // IPv4 uses the first four
+    friend bool operator==(const HostAddress&, const HostAddress&) = default;
+};
+
+// Socket library start and end (Winsock needs them; elsewhere they do nothing).
+bool startSocketLibrary();
+void stopSocketLibrary();
+
+SocketHandle openSocket(Family family, Transport transport);
+// Returns the result of the platform's close: 0 on success.
+int closeSocket(SocketHandle socket);
+
+bool setReuseAddress(SocketHandle socket);
+bool setNonBlocking(SocketHandle socket);
+bool setReceiveBufferSize(SocketHandle socket, int bytes);
+
+// Binds to the wildcard address of the family (IPv6 sockets accept IPv6 only).
+bool bindWildcard(SocketHandle socket, Family family, std::uint16_t port);
+bool bindLoopback(SocketHandle socket, Family family, std::uint16_t port);
+// Reads the bound address back. `addressLength` receives the length the system
+// reported for it, which callers compare against the family's expected size.
+bool boundPort(SocketHandle socket, std::uint16_t& port, int& addressLength);
+bool listenOn(SocketHandle socket, int backlog);
+
+SocketHandle acceptConnection(SocketHandle listener);
+bool connectTo(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port);
+bool peerHost(SocketHandle socket, HostAddress& host);
+
+// Results of the transfer calls: bytes moved (> 0), 0 when the peer closed (receive only),
+// or one of these negative values.
+inline constexpr int transferFailed = -1;
+inline constexpr int transferWouldBlock = -2;
+
+int receiveSome(SocketHandle socket, void* buffer, std::size_t length);
+int sendSome(SocketHandle socket, const void* data, std::size_t length);
+// Sends the whole buffer, waiting up to `timeoutMs` in all for the socket to drain.
+bool sendAll(SocketHandle socket, const void* data, std::size_t length, int timeoutMs);
+
+// One datagram. `sourceLength` receives the length of the sender's address as the system
+// reported it (16 for IPv4, 28 for IPv6 in the platform's socket-address layouts).
+struct DatagramSource {
+    HostAddress host;
+    int sourceLength = 0;
+};
+int receiveDatagram(SocketHandle socket, void* buffer, std::size_t length, DatagramSource& source);
+int sendDatagram(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port,
+                 const void* data, std::size_t length);
+
+// Half-closes both directions without releasing the handle, so that the thread that owns
+// the socket sees it end and closes it itself.
+void shutdownBoth(SocketHandle socket);
+
+// Waits until a socket is readable or has an exception, or `timeoutMs` passes.
+// Fills `readable` and `exceptional` (same size as `sockets`) and returns the number of
+// sockets marked, 0 on timeout, or -1 when the wait fails.
+struct ReadinessFlags {
+    bool readable = false;
+    bool exceptional = false;
+};
+int waitForReadiness(std::span<const SocketHandle> sockets, std::span<ReadinessFlags> flags,
+                     int timeoutMs);
+
+// The computer's host name; false when the system cannot say.
+bool hostName(char* buffer, std::size_t size);
+
+}  // namespace pellvane::net

@@ -1,0 +1,44 @@
+// The part of the public DNS-SD programming interface that the servers use, declared once
+// so that every function pointer is typed from the same declaration.
+#pragma once
+
+#include <cstdint>
+
+#if defined(_WIN32)
+#define DNSSD_API __stdcall
+#else
+#define DNSSD_API
+#endif
+
+namespace pellvane::dnssd {
+
+struct DNSServiceOpaque;  // opaque to clients
+using DNSServiceRef = DNSServiceOpaque*;
+using DNSServiceFlags = std::uint32_t;
+using DNSServiceErrorType = std::int32_t;
+
+#if defined(_WIN32)
+using dnssd_sock_t = std::uintptr_t;  // SOCKET: 64 bits on Windows x64
+#else
+using dnssd_sock_t = int;
+#endif
+
+inline constexpr DNSServiceErrorType kDNSServiceErr_NoError = 0;
+inline constexpr DNSServiceErrorType kDNSServiceErr_Unknown = -65537;
+inline constexpr DNSServiceErrorType kDNSServiceErr_Unsupported = -65544;
+inline constexpr DNSServiceFlags kDNSServiceFlagsIncludeP2P = 0x20000;
+
+using DNSServiceRegisterReply = void(DNSSD_API*)(DNSServiceRef sdRef, DNSServiceFlags flags,
+                                                 DNSServiceErrorType errorCode, const char* name,
+                                                 const char* regtype, const char* domain,
+                                                 void* context);
+
+using DNSServiceRegisterFunction = DNSServiceErrorType(DNSSD_API*)(
+    DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t interfaceIndex, const char* name,
+    const char* regtype, const char* domain, const char* host, std::uint16_t port,
+    std::uint16_t txtLen, const void* txtRecord, DNSServiceRegisterReply callBack, void* context);
+using DNSServiceRefSockFDFunction = dnssd_sock_t(DNSSD_API*)(DNSServiceRef sdRef);
+using DNSServiceProcessResultFunction = DNSServiceErrorType(DNSSD_API*)(DNSServiceRef sdRef);
+using DNSServiceRefDeallocateFunction = void(DNSSD_API*)(DNSServiceRef sdRef);
+
+}  // namespace pellvane::dnssd

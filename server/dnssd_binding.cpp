@@ -1,0 +1,105 @@
+#include "server/dnssd_binding.h"
+
+#include <atomic>
+
+#include "platform/dynamic_library.h"
+
+namespace pellvane::dnssd {
+namespace {
+
+// Written when the process starts and ends, read by every server thread.
+std::atomic<dynlib::LibraryHandle> libraryHandle{nullptr};
+std::atomic<std::atomic<dynlib::LibraryHandle>*> libraryHandlePointer{nullptr};
+
+// Looked up on first use. Two threads may look a function up at once; both store the
+// same address, so the race is harmless, and the atomics keep it defined.
+std::atomic<void*> registerCache{nullptr};
+std::atomic<void*> sockFDCache{nullptr};
+std::atomic<void*> processResultCache{nullptr};
+std::atomic<void*> deallocateCache{nullptr};
+
+dynlib::LibraryHandle presentLibrary() {
+    std::atomic<dynlib::LibraryHandle>* pointer = libraryHandlePointer.load();
+    return pointer == nullptr ? nullptr : pointer->load();
+}
+
+// The library's function, or null when the library or the function is missing.
+template <class Function>
+Function resolve(std::atomic<void*>& cache, const char* name) {
+    dynlib::LibraryHandle library = presentLibrary();
+    if (library == nullptr) {
+        cache.store(nullptr);
+        return nullptr;
+    }
+    void* function = cache.load();
+    if (function == nullptr) {
+        function = dynlib::findSymbol(library, name);
+        cache.store(function);
+    }
+    return reinterpret_cast<Function>(function);
+}
+
+}  // namespace
+
+void loadLibrary(const char* name) {
+    libraryHandle.store(dynlib::open(name != nullptr ? name : dynlib::dnssdLibraryName()));
+    libraryHandlePointer.store(&libraryHandle);
+}
+
+void unloadLibrary() {
+    dynlib::LibraryHandle library = libraryHandle.exchange(nullptr);
+    if (library != nullptr) {
+        dynlib::close(library);
+    }
+    libraryHandlePointer.store(nullptr);
+    for (auto* cache : {&registerCache, &sockFDCache, &processResultCache, &deallocateCache}) {
+        cache->store(nullptr);
+    }
+}
+
+DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                       std::uint32_t interfaceIndex, const char* name,
+                                       const char* regtype, const char* domain, const char* host,
+                                       std::uint16_t port, std::uint16_t txtLen,
+                                       const void* txtRecord, DNSServiceRegisterReply callBack,
+                                       void* context) {
+    auto function = resolve<DNSServiceRegisterFunction>(registerCache, "DNSServiceRegister");
+    if (function == nullptr) {
+        return kDNSServiceErr_Unknown;
+    }
+    DNSServiceErrorType result = function(sdRef, flags, interfaceIndex, name, regtype, domain,
+                                          host, port, txtLen, txtRecord, callBack, context);
+    // Avahi's compatibility library refuses every flag it does not implement, peer-to-peer
+    // included; the registration itself works without them, so ask once more plainly.
+    if (result == kDNSServiceErr_Unsupported && flags != 0) {
+        result = function(sdRef, 0, interfaceIndex, name, regtype, domain, host, port, txtLen,
+                          txtRecord, callBack, context);
+    }
+    return result;
+}
+
+std::intptr_t DNSServiceRefSockFD(DNSServiceRef sdRef) {
+    auto function = resolve<DNSServiceRefSockFDFunction>(sockFDCache, "DNSServiceRefSockFD");
+    if (function == nullptr) {
+        return -1;
+    }
+    const dnssd_sock_t socket = function(sdRef);
+    // An invalid Windows SOCKET (all bits set) maps to -1 like a POSIX failure.
+    return static_cast<std::intptr_t>(socket);
+}
+
+DNSServiceErrorType DNSServiceProcessResult(DNSServiceRef sdRef) {
+    auto function =
+        resolve<DNSServiceProcessResultFunction>(processResultCache, "DNSServiceProcessResult");
+    return function == nullptr ? kDNSServiceErr_Unknown : function(sdRef);
+}
+
+void DNSServiceRefDeallocate(DNSServiceRef sdRef) {
+    auto function =
+        resolve<DNSServiceRefDeallocateFunction>(deallocateCache, "DNSServiceRefDeallocate");
+    if (function != nullptr) {
+        function(sdRef);
+    }
+}
+
+}  // namespace pellvane::dnssd

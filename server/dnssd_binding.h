@@ -1,0 +1,36 @@
+// The DNS-SD client library, bound at run time. Each entry point forwards to the library's
+// function of the same name, or returns a fixed failure value when the library or the
+// function is missing, so that the servers run on without DNS-SD.
+#pragma once
+
+#include "server/dnssd_api.h"
+
+namespace pellvane::dnssd {
+
+// Loads the library by name (the platform's DNS-SD library unless a test names another).
+// Called once when the process starts; the entry points fail until then.
+void loadLibrary(const char* name = nullptr);
+// Unloads it; every entry point fails afterwards.
+void unloadLibrary();
+
+// Loads the library for the lifetime of the object: the program's and the tests' main.
+class LibraryScope {
+public:
+    explicit LibraryScope(const char* name = nullptr) { loadLibrary(name); }
+    ~LibraryScope() { unloadLibrary(); }
+    LibraryScope(const LibraryScope&) = delete;
+    LibraryScope& operator=(const LibraryScope&) = delete;
+};
+
+DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                       std::uint32_t interfaceIndex, const char* name,
+                                       const char* regtype, const char* domain, const char* host,
+                                       std::uint16_t port, std::uint16_t txtLen,
+                                       const void* txtRecord, DNSServiceRegisterReply callBack,
+                                       void* context);
+// -1 when the library or the function is missing.
+std::intptr_t DNSServiceRefSockFD(DNSServiceRef sdRef);
+DNSServiceErrorType DNSServiceProcessResult(DNSServiceRef sdRef);
+void DNSServiceRefDeallocate(DNSServiceRef sdRef);
+
+}  // namespace pellvane::dnssd

@@ -1,0 +1,359 @@
+#include "server/zarvo_server.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/debug_output.h"
+#include "server/dnssd_binding.h"
+
+namespace pellvane {
+namespace {
+
+constexpr int listenBacklog = 256;
+constexpr int ipv4AddressLength = 16;
+constexpr int ipv6AddressLength = 28;
+constexpr char fallbackName[] = "KespServer";
+
+std::uint16_t toNetworkOrder(std::uint16_t port) {
+    return static_cast<std::uint16_t>((port >> 8) | (port << 8));
+}
+
+// The loop that runs on this thread, if any: lets stop() know it was called from a loop.
+thread_local std::atomic<bool>* currentLoopEnded = nullptr;
+thread_local const void* currentLoopServer = nullptr;
+
+void closeIfOpen(net::SocketHandle& socket) {
+    if (socket != net::invalidSocket) {
+        net::closeSocket(socket);
+        socket = net::invalidSocket;
+    }
+}
+
+}  // namespace
+
+ZarvoServer::ZarvoServer(const char* name, const char* serviceType, const char* serviceDomain) {
+    init(name, serviceType, serviceDomain);
+}
+
+ZarvoServer::~ZarvoServer() { shutDown(); }
+
+void ZarvoServer::init(const char* name, const char* serviceType, const char* serviceDomain) {
+    if (name == nullptr) {
+        hostNameBuffer_.fill('\0');
+        if (!net::hostName(hostNameBuffer_.data(), hostNameBuffer_.size())) {
+            std::memcpy(hostNameBuffer_.data(), fallbackName, sizeof fallbackName - 1);
+        }
+        hostNameBuffer_.back() = '\0';
+        name = hostNameBuffer_.data();
+    }
+    {
+        std::lock_guard guard(appFilterLock);
+        wantedApp = wire::AppNameRecord{};
+        foregroundApp.reset();
+    }
+    keysBlocked.store(0);
+    // autoAdmit is left as it is: a restarted channel service must go on admitting on any
+    // first message, as it did when the program started it.
+    serviceName_ = name;
+    serviceType_ = serviceType;
+    serviceDomain_ = serviceDomain;
+    std::lock_guard guard(lock_);
+    tcpPort_ = 0;
+    serviceRef_ = nullptr;
+    pendingClients_.clear();
+    watchedSockets_.clear();
+    admittedPeers_.clear();
+    tcpSocket4_ = tcpSocket6_ = udpSocket4_ = udpSocket6_ = net::invalidSocket;
+}
+
+void ZarvoServer::setDelegate(ZarvoConnectionDelegate* delegate) {
+    std::lock_guard guard(lock_);
+    delegate_ = delegate;
+}
+
+ZarvoConnectionDelegate* ZarvoServer::delegate() const {
+    std::lock_guard guard(lock_);
+    return delegate_;
+}
+
+std::uint16_t ZarvoServer::tcpPort() const {
+    std::lock_guard guard(lock_);
+    return tcpPort_;
+}
+
+std::uint16_t ZarvoServer::udpPort4() const {
+    std::lock_guard guard(lock_);
+    return udpPort4_;
+}
+
+std::uint16_t ZarvoServer::udpPort6() const {
+    std::lock_guard guard(lock_);
+    return udpPort6_;
+}
+
+std::uint32_t ZarvoServer::watchedCount() const {
+    std::lock_guard guard(lock_);
+    return watchedSockets_.count();
+}
+
+std::uint32_t ZarvoServer::pendingCount() const {
+    std::lock_guard guard(lock_);
+    return pendingClients_.count();
+}
+
+bool ZarvoServer::hasServiceRegistration() const {
+    std::lock_guard guard(lock_);
+    return serviceRef_ != nullptr;
+}
+
+bool ZarvoServer::isRunning() const {
+    std::lock_guard guard(lock_);
+    return tcpSocket4_ != net::invalidSocket && tcpSocket6_ != net::invalidSocket;
+}
+
+ZarvoServer::ServiceSockets ZarvoServer::serviceSockets() const {
+    std::lock_guard guard(lock_);
+    return {tcpSocket4_, tcpSocket6_, udpSocket4_, udpSocket6_};
+}
+
+std::uint16_t ZarvoServer::start() {
+    std::lock_guard lifecycle(lifecycleLock_);
+    joinRetiredThreads();
+    if (isRunning()) {
+        return tcpPort();
+    }
+    if (!openListeners() || !registerService()) {
+        return failStart();
+    }
+    openUdpSockets();
+    waker_.open();
+    loopControl_ = std::make_shared<LoopControl>();
+    try {
+        loopThread_ = std::thread([this, control = loopControl_] {
+            currentLoopServer = this;
+            currentLoopEnded = &control->ended;
+            run(*control);
+        });
+    } catch (const std::system_error&) {
+        return failStart();
+    }
+    threadId_ = loopThread_.get_id();
+    return tcpPort();
+}
+
+std::uint16_t ZarvoServer::failStart() {
+    stop();
+    return startFailed;
+}
+
+bool ZarvoServer::openListeners() {
+    net::SocketHandle tcp4 = net::openSocket(net::Family::ipv4, net::Transport::stream);
+    net::SocketHandle tcp6 = net::openSocket(net::Family::ipv6, net::Transport::stream);
+    {
+        std::lock_guard guard(lock_);
+        tcpSocket4_ = tcp4;
+        tcpSocket6_ = tcp6;
+    }
+    if (tcp4 == net::invalidSocket || tcp6 == net::invalidSocket) {
+        return false;
+    }
+    net::setReuseAddress(tcp4);  // a restart may reuse a port still in TIME_WAIT
+    net::setReuseAddress(tcp6);
+    if (!net::setNonBlocking(tcp4) || !net::setNonBlocking(tcp6) ||
+        !net::bindWildcard(tcp4, net::Family::ipv4, 0)) {
+        return false;
+    }
+    std::uint16_t port = 0;
+    int length = 0;
+    if (!net::boundPort(tcp4, port, length) || length != ipv4AddressLength) {
+        return false;
+    }
+    {
+        std::lock_guard guard(lock_);
+        tcpPort_ = port;
+    }
+    return net::bindWildcard(tcp6, net::Family::ipv6, port) && net::listenOn(tcp4, listenBacklog) &&
+           net::listenOn(tcp6, listenBacklog);
+}
+
+bool ZarvoServer::registerService() {
+    dnssd::DNSServiceRef ref = nullptr;
+    const dnssd::DNSServiceErrorType result = dnssd::DNSServiceRegister(
+        &ref, dnssd::kDNSServiceFlagsIncludeP2P, 0, serviceName_, serviceType_, serviceDomain_,
+        nullptr, toNetworkOrder(tcpPort()), 0, nullptr, &ZarvoServer::registerReply, this);
+    if (result != dnssd::kDNSServiceErr_NoError) {
+        return false;
+    }
+    std::lock_guard guard(lock_);
+    serviceRef_ = ref;
+    return true;
+}
+
+void ZarvoServer::openUdpSockets() {
+    closeUdpSockets();
+    net::SocketHandle udp4 = net::openSocket(net::Family::ipv4, net::Transport::datagram);
+    net::SocketHandle udp6 = net::openSocket(net::Family::ipv6, net::Transport::datagram);
+    auto publish = [&] {
+        std::lock_guard guard(lock_);
+        udpSocket4_ = udp4;
+        udpSocket6_ = udp6;
+    };
+    auto fail = [&](const wchar_t* line, bool closeUdp4) {
+        if (line != nullptr) {
+            debug::output(line);
+        }
+        if (closeUdp4) {
+            closeIfOpen(udp4);
+        }
+        publish();
+        debug::output(L"UDP sockets NOT created!\n");
+    };
+    net::setReuseAddress(udp4);
+    net::setReuseAddress(udp6);
+    if (!net::setNonBlocking(udp4) || !net::setNonBlocking(udp6)) {
+        return fail(L"UDP Socket error 1\n", false);
+    }
+    if (!net::bindWildcard(udp4, net::Family::ipv4, 0)) {
+        return fail(L"UDP Socket error 2\n", false);
+    }
+    std::uint16_t port4 = 0;
+    int length = 0;
+    if (!net::boundPort(udp4, port4, length) || length != ipv4AddressLength) {
+        return fail(L"UDP Socket error 3\n", true);
+    }
+    {
+        std::lock_guard guard(lock_);
+        udpPort4_ = port4;
+    }
+    if (!net::bindWildcard(udp6, net::Family::ipv6, port4)) {
+        return fail(L"UDP Socket error 4\n", true);
+    }
+    std::uint16_t port6 = 0;
+    if (!net::boundPort(udp6, port6, length) || length != ipv6AddressLength) {
+        return fail(nullptr, true);
+    }
+    {
+        std::lock_guard guard(lock_);
+        udpPort6_ = port6;
+    }
+    publish();
+    debug::output(L"UDP sockets created!\n");
+}
+
+void ZarvoServer::closeUdpSockets() {
+    std::lock_guard guard(lock_);
+    for (net::SocketHandle* socket : {&udpSocket4_, &udpSocket6_}) {
+        if (*socket != net::invalidSocket) {
+            watchedSockets_.remove(*socket);
+            closeIfOpen(*socket);
+        }
+    }
+}
+
+void ZarvoServer::closeAllSockets() {
+    closeUdpSockets();
+    std::lock_guard sending(sendLock_);
+    std::lock_guard guard(lock_);
+    const std::intptr_t dnssdSocket =
+        serviceRef_ == nullptr ? -1 : dnssd::DNSServiceRefSockFD(serviceRef_);
+    // A pending client is in both sets; it is closed once, from watchedSockets.
+    for (net::SocketHandle socket : watchedSockets_.entries()) {
+        if (socket != net::invalidSocket && socket != dnssdSocket && socket != tcpSocket4_ &&
+            socket != tcpSocket6_) {
+            net::closeSocket(socket);
+        }
+    }
+    for (net::SocketHandle socket : pendingClients_.entries()) {
+        if (socket != net::invalidSocket && !watchedSockets_.contains(socket)) {
+            net::closeSocket(socket);
+        }
+    }
+    closeIfOpen(tcpSocket4_);
+    closeIfOpen(tcpSocket6_);
+    watchedSockets_.clear();
+    pendingClients_.clear();
+    admittedPeers_.clear();
+}
+
+void ZarvoServer::stop() {
+    std::unique_lock lifecycle(lifecycleLock_, std::defer_lock);
+    if (currentLoopServer == this) {
+        // Another thread may be stopping this server and waiting for this very thread:
+        // then this loop only ends, and that thread does the rest.
+        if (!lifecycle.try_lock()) {
+            currentLoopEnded->store(true);
+            return;
+        }
+    } else {
+        lifecycle.lock();
+    }
+    endLoopThread();
+    monitorThread.stopAndJoin();
+    closeAllSockets();
+    dnssd::DNSServiceRef ref = nullptr;
+    {
+        std::lock_guard guard(lock_);
+        ref = serviceRef_;
+        serviceRef_ = nullptr;
+    }
+    if (ref != nullptr) {
+        dnssd::DNSServiceRefDeallocate(ref);
+    }
+    init(serviceName_, serviceType_, serviceDomain_);
+    if (ZarvoConnectionDelegate* target = delegate()) {
+        target->serverDidStop(this);
+    }
+}
+
+void ZarvoServer::shutDown() {
+    setDelegate(nullptr);
+    stop();
+    std::lock_guard lifecycle(lifecycleLock_);
+    joinRetiredThreads();
+}
+
+void ZarvoServer::endLoopThread() {
+    if (!loopThread_.joinable()) {
+        return;
+    }
+    loopControl_->ended.store(true);
+    if (std::this_thread::get_id() == threadId_) {
+        // The loop stopped its own server: it ends when the call that led here returns,
+        // and a later start or stop on another thread joins it.
+        retiredThreads_.push_back(std::move(loopThread_));
+    } else {
+        waker_.wake();
+        loopThread_.join();
+    }
+    loopControl_.reset();
+    threadId_ = std::thread::id();
+}
+
+void ZarvoServer::joinRetiredThreads() {
+    const auto self = std::this_thread::get_id();
+    std::vector<std::thread> stillRunning;
+    for (auto& thread : retiredThreads_) {
+        if (thread.get_id() == self) {
+            stillRunning.push_back(std::move(thread));  // a thread cannot join itself
+        } else {
+            thread.join();
+        }
+    }
+    retiredThreads_ = std::move(stillRunning);
+}
+
+void DNSSD_API ZarvoServer::registerReply(dnssd::DNSServiceRef, dnssd::DNSServiceFlags,
+                                          dnssd::DNSServiceErrorType errorCode, const char*,
+                                          const char*, const char*, void* context) {
+    auto* server = static_cast<ZarvoServer*>(context);
+    if (errorCode != dnssd::kDNSServiceErr_NoError) {
+        server->stop();
+        return;
+    }
+    debug::output(L"Service did publish\n");
+    if (ZarvoConnectionDelegate* target = server->delegate()) {
+        target->serverDidPublish(server);
+    }
+}
+
+}  // namespace pellvane

@@ -1,0 +1,156 @@
+// One network service: two TCP listeners and two UDP sockets on system-chosen ports, its
+// DNS-SD registration, a select-loop thread that admits clients and takes their messages,
+// and a delegate that hears about all of it. The pad service and the channel service are
+// two instances that differ only in configuration.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/sockets.h"
+#include "platform/threads.h"
+#include "server/connection_delegate.h"
+#include "server/dnssd_api.h"
+#include "server/loop_waker.h"
+#include "server/socket_set.h"
+#include "server/wire_protocol.h"
+
+namespace pellvane {
+
+class ZarvoServer {
+public:
+    static constexpr std::uint16_t startFailed = 0xFFFF;
+    // Sockets the loop always watches: two TCP listeners, the DNS-SD socket, two UDP sockets.
+    static constexpr std::uint32_t serviceSocketCount = 5;
+    // How long a whole-message send may wait for a slow client before it is given up.
+    static constexpr int sendTimeoutMs = 2000;
+
+    // `name` null means the computer's host name ("KespServer" when it cannot be read).
+    ZarvoServer(const char* name, const char* serviceType, const char* serviceDomain);
+    ~ZarvoServer();
+    ZarvoServer(const ZarvoServer&) = delete;
+    ZarvoServer& operator=(const ZarvoServer&) = delete;
+
+    void init(const char* name, const char* serviceType, const char* serviceDomain);
+    // Returns tcpPort, or startFailed after stopping again (which tells the delegate).
+    std::uint16_t start();
+    // Closes everything, re-initialises and calls serverDidStop. From another thread it
+    // returns only after the loop and monitor threads have ended.
+    void stop();
+    // Detaches the delegate and stops, so that nothing restarts: the program's shutdown.
+    void shutDown();
+    // Sends a whole message to every admitted client; the result of the last send, or 0.
+    int broadcast(std::span<const std::uint8_t> message);
+
+    void setDelegate(ZarvoConnectionDelegate* delegate);
+    ZarvoConnectionDelegate* delegate() const;
+    void setAutoAdmit(bool autoAdmit) { autoAdmit_.store(autoAdmit ? 1 : 0); }
+    bool autoAdmit() const { return autoAdmit_.load() != 0; }
+
+    const char* serviceName() const { return serviceName_; }
+    const char* serviceType() const { return serviceType_; }
+    const char* serviceDomain() const { return serviceDomain_; }
+
+    // Read under the lock, for other threads (the tray, tests).
+    std::uint16_t tcpPort() const;
+    std::uint16_t udpPort4() const;
+    std::uint16_t udpPort6() const;
+    std::uint32_t watchedCount() const;
+    std::uint32_t pendingCount() const;
+    bool hasServiceRegistration() const;
+    bool isRunning() const;
+    struct ServiceSockets {
+        net::SocketHandle tcp4 = net::invalidSocket;
+        net::SocketHandle tcp6 = net::invalidSocket;
+        net::SocketHandle udp4 = net::invalidSocket;
+        net::SocketHandle udp6 = net::invalidSocket;
+    };
+    ServiceSockets serviceSockets() const;
+
+    // The pad service's application filter, shared by its loop and monitor threads.
+    // appFilterLock guards foregroundApp and wantedApp; keysBlocked is read once per key
+    // message without it.
+    std::mutex appFilterLock;
+    std::unique_ptr<wire::AppNameRecord> foregroundApp;
+    wire::AppNameRecord wantedApp;
+    std::atomic<std::uint32_t> keysBlocked{0};
+    // The foreground monitor that the pad service's delegate starts at the first admission.
+    WorkerThread monitorThread;
+
+private:
+    struct LoopControl {
+        std::atomic<bool> ended{false};
+    };
+    // The select loop (select_loop.cpp); returns 1 when it ends.
+    int run(LoopControl& control);
+
+    bool openListeners();
+    void openUdpSockets();
+    void closeUdpSockets();
+    void closeAllSockets();
+    void endLoopThread();
+    void joinRetiredThreads();
+    bool registerService();
+    std::uint16_t failStart();
+
+    static void DNSSD_API registerReply(dnssd::DNSServiceRef sdRef, dnssd::DNSServiceFlags flags,
+                                        dnssd::DNSServiceErrorType errorCode, const char* name,
+                                        const char* regtype, const char* domain, void* context);
+
+    // Used by the loop (select_loop.cpp).
+    void acceptClient(net::SocketHandle listener);
+    int dropClient(net::SocketHandle socket);
+    void removePending(net::SocketHandle socket);
+    void takeHeader(net::SocketHandle socket);
+    void readMessage(std::span<const std::uint8_t> header, net::SocketHandle socket);
+    void handleMessage(Message message, net::SocketHandle socket);
+    void takeDatagram(net::SocketHandle socket, int expectedSourceLength,
+                      std::vector<std::uint8_t>& buffer);
+    bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message);
+    int sendUdpInfo(net::SocketHandle socket);
+    bool datagramSourceAdmitted(const net::HostAddress& source) const;
+
+    const char* serviceDomain_ = "";
+    const char* serviceType_ = "";
+    const char* serviceName_ = "";
+    std::array<char, 256> hostNameBuffer_{};  // reused by every init that looks the name up
+
+    // Serialises start and stop, which nest through serverDidStop on one thread.
+    std::recursive_mutex lifecycleLock_;
+
+    // Guards the socket sets, the server socket fields, the ports, serviceRef's socket and
+    // the delegate pointer. Never held across a send, a receive, a close or a delegate call.
+    mutable std::mutex lock_;
+    net::SocketHandle tcpSocket4_ = net::invalidSocket;
+    net::SocketHandle tcpSocket6_ = net::invalidSocket;
+    net::SocketHandle udpSocket4_ = net::invalidSocket;
+    net::SocketHandle udpSocket6_ = net::invalidSocket;
+    std::uint16_t tcpPort_ = 0;
+    std::uint16_t udpPort4_ = 0;
+    std::uint16_t udpPort6_ = 0;
+    dnssd::DNSServiceRef serviceRef_ = nullptr;
+    SocketSet pendingClients_;
+    SocketSet watchedSockets_;
+    std::map<net::SocketHandle, net::HostAddress> admittedPeers_;
+    ZarvoConnectionDelegate* delegate_ = nullptr;
+
+    // Serialises whole-message sends to clients and the closing of client sockets, so that
+    // two messages never interleave on one connection and no send reaches a reused handle.
+    std::mutex sendLock_;
+
+    std::atomic<std::uint32_t> autoAdmit_{0};
+
+    // Written by start and stop only (under lifecycleLock_).
+    std::thread loopThread_;
+    std::thread::id threadId_;
+    std::shared_ptr<LoopControl> loopControl_;
+    std::vector<std::thread> retiredThreads_;  // loops that stopped themselves
+    LoopWaker waker_;
+};
+
+}  // namespace pellvane

@@ -1,0 +1,97 @@
+#include "tests/support/recording_delegate.h"
+
+#include <algorithm>
+
+namespace pellvane::testing {
+
+void RecordingDelegate::record(std::string call) {
+    {
+        std::lock_guard guard(mutex_);
+        calls_.push_back(std::move(call));
+    }
+    changed_.notify_all();
+}
+
+void RecordingDelegate::serverDidPublish(ZarvoServer*) { record("publish"); }
+void RecordingDelegate::resetRetryCount(ZarvoServer*) { record("reset"); }
+void RecordingDelegate::serverDidAdmitClient(ZarvoServer*) { record("admit"); }
+void RecordingDelegate::reservedNotification(ZarvoServer*) { record("reserved"); }
+
+void RecordingDelegate::serverDidStop(ZarvoServer* server) {
+    record("stop");
+    std::function<void(ZarvoServer*)> onStop;
+    {
+        std::lock_guard guard(mutex_);
+        onStop = onStop_;
+    }
+    if (onStop) {
+        onStop(server);
+    }
+}
+
+int RecordingDelegate::shouldAdmitClient(ZarvoServer*, const Message*) {
+    record("ask");
+    std::lock_guard guard(mutex_);
+    return admitAnswer_;
+}
+
+std::unique_ptr<wire::AppList> RecordingDelegate::applicationList(ZarvoServer*, const Message*) {
+    record("list");
+    std::lock_guard guard(mutex_);
+    if (!hasApplications_) {
+        return nullptr;
+    }
+    auto list = std::make_unique<wire::AppList>();
+    list->records = applications_;
+    return list;
+}
+
+void RecordingDelegate::serverDidReceiveMessage(ZarvoServer*, Message message) {
+    const auto header = wire::readHeader(message);
+    {
+        std::lock_guard guard(mutex_);
+        messages_.push_back(message);
+    }
+    record("message:" + std::to_string(header ? header->type : 0));
+}
+
+void RecordingDelegate::setAdmitAnswer(int answer) {
+    std::lock_guard guard(mutex_);
+    admitAnswer_ = answer;
+}
+
+void RecordingDelegate::setApplications(std::vector<wire::AppNameRecord> applications) {
+    std::lock_guard guard(mutex_);
+    applications_ = std::move(applications);
+    hasApplications_ = true;
+}
+
+void RecordingDelegate::setOnStop(std::function<void(ZarvoServer*)> onStop) {
+    std::lock_guard guard(mutex_);
+    onStop_ = std::move(onStop);
+}
+
+std::vector<std::string> RecordingDelegate::calls() const {
+    std::lock_guard guard(mutex_);
+    return calls_;
+}
+
+std::vector<Message> RecordingDelegate::messages() const {
+    std::lock_guard guard(mutex_);
+    return messages_;
+}
+
+int RecordingDelegate::count(const std::string& call) const {
+    std::lock_guard guard(mutex_);
+    return static_cast<int>(std::count(calls_.begin(), calls_.end(), call));
+}
+
+bool RecordingDelegate::waitFor(const std::string& call, int times,
+                                std::chrono::milliseconds timeout) const {
+    std::unique_lock guard(mutex_);
+    return changed_.wait_for(guard, timeout, [&] {
+        return std::count(calls_.begin(), calls_.end(), call) >= times;
+    });
+}
+
+}  // namespace pellvane::testing

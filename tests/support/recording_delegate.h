@@ -1,0 +1,55 @@
+// A delegate that records every call, answers admission as told, and lets a test wait for
+// what the server's threads report.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "server/connection_delegate.h"
+
+namespace pellvane::testing {
+
+class RecordingDelegate : public ZarvoConnectionDelegate {
+public:
+    void serverDidPublish(ZarvoServer* server) override;
+    void resetRetryCount(ZarvoServer* server) override;
+    void serverDidAdmitClient(ZarvoServer* server) override;
+    void serverDidStop(ZarvoServer* server) override;
+    void reservedNotification(ZarvoServer* server) override;
+    int shouldAdmitClient(ZarvoServer* server, const Message* hello) override;
+    std::unique_ptr<wire::AppList> applicationList(ZarvoServer* server,
+                                                   const Message* hello) override;
+    void serverDidReceiveMessage(ZarvoServer* server, Message message) override;
+
+    // What the next admission questions answer, and the list that admissions hand over.
+    void setAdmitAnswer(int answer);
+    void setApplications(std::vector<wire::AppNameRecord> applications);
+    // Runs inside serverDidStop (for example a restart), after the call is recorded.
+    void setOnStop(std::function<void(ZarvoServer*)> onStop);
+
+    // Every call in order: "publish", "admit", "stop", "ask", "list", "message:<type>".
+    std::vector<std::string> calls() const;
+    std::vector<Message> messages() const;
+    int count(const std::string& call) const;
+    // Waits until `call` has been recorded at least `times` times.
+    bool waitFor(const std::string& call, int times = 1,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+
+private:
+    void record(std::string call);
+
+    mutable std::mutex mutex_;  // guards every field below
+    mutable std::condition_variable changed_;
+    std::vector<std::string> calls_;
+    std::vector<Message> messages_;
+    int admitAnswer_ = 1;
+    std::vector<wire::AppNameRecord> applications_;
+    bool hasApplications_ = false;
+    std::function<void(ZarvoServer*)> onStop_;
+};
+
+}  // namespace pellvane::testing

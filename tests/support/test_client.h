@@ -1,0 +1,59 @@
+// A small pad client for tests: connects over IPv4 or IPv6, says Hello, reads whole
+// messages with a timeout, and sends messages and datagrams.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "platform/sockets.h"
+#include "server/wire_protocol.h"
+
+namespace pellvane::testing {
+
+class TestClient {
+public:
+    TestClient() = default;
+    ~TestClient();
+    TestClient(const TestClient&) = delete;
+    TestClient& operator=(const TestClient&) = delete;
+
+    // Connects a blocking socket; `receiveBuffer` > 0 shrinks the receive buffer first.
+    bool connect(net::Family family, std::uint16_t port, int receiveBuffer = 0);
+    void close();
+    net::SocketHandle socket() const { return socket_; }
+
+    bool send(std::span<const std::uint8_t> bytes);
+    bool sendHello(std::string_view deviceName, std::uint32_t argument = wire::helloArgument);
+
+    // The next whole message, or nothing when none arrives in time or the peer closed.
+    std::optional<Message> readMessage(
+        std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+    // True when the server closed the connection within the time (no message came first).
+    bool waitForClose(std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+    // True when nothing at all arrives within the time.
+    bool staysSilent(std::chrono::milliseconds timeout = std::chrono::milliseconds(300));
+
+    // Hello, then HelloReply and UdpInfo; the UdpInfo's IPv4 port, or nothing.
+    std::optional<std::uint16_t> admit(std::string_view deviceName = "Test pad");
+
+private:
+    bool receiveExactly(std::uint8_t* buffer, std::size_t length,
+                        std::chrono::steady_clock::time_point deadline);
+
+    net::SocketHandle socket_ = net::invalidSocket;
+    bool peerClosed_ = false;
+};
+
+// Sends one datagram from a fresh socket on the loopback address of the family.
+bool sendDatagram(net::Family family, std::uint16_t port, std::span<const std::uint8_t> bytes);
+
+// A message of `type` with a body of `bodySize` bytes (filled with `fill`).
+Message makeMessage(std::uint32_t type, std::uint32_t argument, std::size_t bodySize,
+                    std::uint8_t fill = 0);
+
+const char* loopbackHost(net::Family family);
+
+}  // namespace pellvane::testing
