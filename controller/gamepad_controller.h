@@ -1,0 +1,24 @@
+// What the pad service's delegate needs of the virtual game controller: open it (again),
+// close it, and turn a GamepadEvent message into the controller's next output report.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace pellvane {
+
+class GamepadController {
+public:
+    virtual ~GamepadController() = default;
+
+    // 1 when the controller is open afterwards (it already was, or has just been opened
+    // and its first report written), 0 when it is closed.
+    virtual int openController() = 0;
+    // Closes both device handles; nothing happens when the controller is closed.
+    virtual void closeController() = 0;
+    virtual bool isOpen() const = 0;
+    // A whole GamepadEvent message (header and body). Does nothing while closed.
+    virtual void handleGamepadEvent(std::span<const std::uint8_t> message) = 0;
+};
+
+}  // namespace pellvane
