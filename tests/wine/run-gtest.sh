@@ -2,7 +2,7 @@
 # Runs one Windows GoogleTest program under Wine and judges it by the XML report:
 # a program that crashes under Wine may still exit 0.
 set -u
-program=$1
+program=$(realpath "$1")
 shift
 report=$(mktemp --suffix=.xml)
 trap 'rm -f "$report"' EXIT

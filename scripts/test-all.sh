@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the native suite, the same suite under ASan+UBSan and
+# under TSan, the Windows build under Wine, the fuzzers, and the DNS-SD and end-to-end tests.
+# Ends with the native suite's ctest summary; exits non-zero when any stage failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh || exit 1
+source scripts/wine-env.sh
+
+failed=()
+stage() {
+  local name=$1
+  shift
+  echo "=== $name"
+  if ! "$@"; then
+    failed+=("$name")
+    echo "=== $name: FAILED"
+  fi
+}
+
+configure_and_build() {
+  local preset=$1 dir=$2
+  cmake --preset "$preset" >/dev/null && cmake --build "$dir" -j2
+}
+
+run_ctest() {
+  local dir=$1
+  shift
+  ctest --test-dir "$dir" --output-on-failure --timeout 600 "$@"
+}
+
+windows_suite() {
+  configure_and_build windows build/windows || return 1
+  pellvane_start_xvfb
+  pellvane_prepare_wine_prefix
+  run_ctest build/windows
+  local status=$?
+  wineserver -k >/dev/null 2>&1 || true
+  return $status
+}
+
+stage "Windows build under Wine" windows_suite
+stage "ASan+UBSan build" configure_and_build linux-asan build/linux-asan
+stage "ASan+UBSan tests" run_ctest build/linux-asan -LE "integration|e2e" -j2
+stage "TSan build" configure_and_build linux-tsan build/linux-tsan
+stage "TSan tests" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build/linux-tsan --output-on-failure --timeout 600 -L concurrency
+if [ -x fuzz/run-all.sh ]; then
+  stage "Fuzzing" fuzz/run-all.sh
+fi
+stage "Native build" configure_and_build linux build/linux
+stage "Native tests" run_ctest build/linux
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "Failed stages: ${failed[*]}"
+  exit 1
+fi

@@ -1,0 +1,135 @@
+// Starting, stopping and restarting a server, and what each leaves in its fields.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "tests/server/server_fixture.h"
+#include "tests/support/environment.h"
+
+namespace pellvane::testing {
+namespace {
+
+TEST_F(ServerTest, StartedServerListensOnOnePortForBothFamilies) {
+    startServer();
+    const std::uint16_t port = server->tcpPort();
+    EXPECT_NE(port, 0);
+    EXPECT_NE(server->udpPort4(), 0);
+    EXPECT_EQ(server->udpPort6(), server->udpPort4());
+    EXPECT_EQ(server->watchedCount(), ZarvoServer::serviceSocketCount);
+    EXPECT_TRUE(debugLines.contains("UDP sockets created!\n"));
+    EXPECT_TRUE(debugLines.contains("Service did publish\n"));
+
+    TestClient over4;
+    TestClient over6;
+    EXPECT_TRUE(over4.connect(net::Family::ipv4, port));
+    EXPECT_TRUE(over6.connect(net::Family::ipv6, port));
+}
+
+TEST_F(ServerTest, StartOnARunningServerChangesNothing) {
+    startServer();
+    const auto sockets = server->serviceSockets();
+    EXPECT_EQ(server->start(), server->tcpPort());
+    EXPECT_EQ(server->serviceSockets().tcp4, sockets.tcp4);
+    EXPECT_EQ(server->serviceSockets().udp4, sockets.udp4);
+    EXPECT_EQ(delegate.count("publish"), 1);
+}
+
+TEST_F(ServerTest, StopReturnsTheServerToItsInitialState) {
+    startServer();
+    const char* name = server->serviceName();
+    const std::uint16_t udpPort = server->udpPort4();
+    auto client = admittedClient();
+
+    server->stop();
+
+    const auto sockets = server->serviceSockets();
+    EXPECT_EQ(sockets.tcp4, net::invalidSocket);
+    EXPECT_EQ(sockets.tcp6, net::invalidSocket);
+    EXPECT_EQ(sockets.udp4, net::invalidSocket);
+    EXPECT_EQ(sockets.udp6, net::invalidSocket);
+    EXPECT_FALSE(server->hasServiceRegistration());
+    EXPECT_EQ(server->watchedCount(), 0u);
+    EXPECT_EQ(server->pendingCount(), 0u);
+    EXPECT_EQ(server->tcpPort(), 0);
+    EXPECT_EQ(server->delegate(), &delegate);
+    EXPECT_EQ(server->udpPort4(), udpPort);
+    EXPECT_EQ(server->serviceName(), name);
+    EXPECT_FALSE(server->isRunning());
+    EXPECT_EQ(delegate.count("stop"), 1);
+    EXPECT_TRUE(client->waitForClose());
+}
+
+TEST_F(ServerTest, RestartListensAgainAndRegistersAgain) {
+    startServer();
+    server->stop();
+    const std::uint16_t port = server->start();
+    ASSERT_NE(port, ZarvoServer::startFailed);
+    ASSERT_TRUE(delegate.waitFor("publish", 2));
+    auto client = admittedClient();
+    EXPECT_TRUE(client);
+}
+
+// Disconnect: the delegate's retry policy starts the server again inside serverDidStop.
+TEST_F(ServerTest, StopFromAnotherThreadWithRestartInsideTheDelegate) {
+    delegate.setOnStop([](ZarvoServer* stopped) { stopped->start(); });
+    startServer();
+    auto client = admittedClient();
+    std::thread disconnect([&] { server->stop(); });
+    disconnect.join();
+    EXPECT_TRUE(client->waitForClose());
+    EXPECT_TRUE(server->isRunning());
+    ASSERT_TRUE(delegate.waitFor("publish", 2));
+    EXPECT_TRUE(admittedClient());
+    delegate.setOnStop(nullptr);
+}
+
+TEST_F(ServerTest, AutoAdmitSurvivesReinitialisation) {
+    startServer(/*autoAdmit=*/true);
+    server->stop();
+    ASSERT_NE(server->start(), ZarvoServer::startFailed);
+    auto client = connectClient();
+    ASSERT_TRUE(client->send(makeMessage(wire::ChannelEvent, 0, 4)));
+    auto reply = client->readMessage();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(wire::readU32(*reply, 4), wire::HelloReply);
+    EXPECT_TRUE(delegate.waitFor("message:7"));
+}
+
+TEST_F(ServerTest, RegistrationErrorStopsTheServerOnItsLoopThread) {
+    ScopedEnvironment error("PELLVANE_FAKE_DNSSD_ERROR", "-65540");
+    server = std::make_unique<ZarvoServer>("TestHost", padType, "");
+    server->setDelegate(&delegate);
+    ASSERT_NE(server->start(), ZarvoServer::startFailed);
+    ASSERT_TRUE(delegate.waitFor("stop"));
+    EXPECT_TRUE(eventually([&] { return !server->isRunning(); }));
+    EXPECT_EQ(delegate.count("publish"), 0);
+}
+
+TEST_F(ServerTest, NullNameMeansTheHostName) {
+    char host[256] = {};
+    ASSERT_TRUE(net::hostName(host, sizeof host));
+    ZarvoServer named(nullptr, padType, "");
+    EXPECT_STREQ(named.serviceName(), host);
+    named.init(named.serviceName(), padType, "");
+    EXPECT_STREQ(named.serviceName(), host);
+}
+
+TEST_F(ServerTest, StartWithoutTheLibraryIsTriedFourTimes) {
+    dnssd::unloadLibrary();
+    int stops = 0;
+    server = std::make_unique<ZarvoServer>("TestHost", padType, "");
+    delegate.setOnStop([&](ZarvoServer* stopped) {
+        if (++stops <= 3) {
+            stopped->start();
+        }
+    });
+    server->setDelegate(&delegate);
+    EXPECT_EQ(server->start(), ZarvoServer::startFailed);
+    EXPECT_EQ(delegate.count("stop"), 4);
+    EXPECT_FALSE(server->isRunning());
+    delegate.setOnStop(nullptr);
+}
+
+}  // namespace
+}  // namespace pellvane::testing
