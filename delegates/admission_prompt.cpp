@@ -1,0 +1,36 @@
+#include "delegates/admission_prompt.h"
+
+#include <algorithm>
+
+#include "server/wire_protocol.h"
+
+namespace pellvane {
+namespace {
+
+constexpr char caption[] = "Pellvane Server";
+constexpr unsigned promptStyle = dialogs::okCancel | dialogs::iconQuestion |
+                                 dialogs::defaultButton2 | dialogs::setForeground |
+                                 dialogs::topmost;
+
+}  // namespace
+
+std::string admissionQuestion(std::span<const std::uint8_t> hello) {
+    const std::span<const std::uint8_t> body = hello.size() > wire::headerSize
+                                                   ? hello.subspan(wire::headerSize)
+                                                   : std::span<const std::uint8_t>();
+    const std::span<const std::uint8_t> field =
+        body.first(std::min(body.size(), wire::nameFieldSize));
+    const auto end = std::find(field.begin(), field.end(), std::uint8_t{0});
+    std::string question(field.begin(), end);
+    question += " requested to connect, accept connection?";
+    return question;
+}
+
+int askToAdmit(dialogs::Dialogs& dialogs, std::span<const std::uint8_t> hello) {
+    const std::string question = admissionQuestion(hello);
+    // Admitting a remote keyboard because the question could not be shown would let in a
+    // device that nobody agreed to, so only an explicit OK admits.
+    return dialogs.messageBox(question.c_str(), caption, promptStyle) == dialogs::answerOk ? 1 : 0;
+}
+
+}  // namespace pellvane

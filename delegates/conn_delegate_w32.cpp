@@ -1,0 +1,99 @@
+#include "delegates/conn_delegate_w32.h"
+
+#include "delegates/admission_prompt.h"
+#include "delegates/app_filter.h"
+#include "delegates/application_list.h"
+#include "delegates/foreground_monitor.h"
+#include "delegates/key_injection.h"
+#include "platform/debug_output.h"
+#include "server/zarvo_server.h"
+
+namespace pellvane {
+
+ZarvoConnDelegateW32::ZarvoConnDelegateW32(keyboard::Keyboard& keyboard, desktop::Desktop& desktop,
+                                           dialogs::Dialogs& dialogs, GamepadController& controller)
+    : keyboard_(keyboard),
+      desktop_(desktop),
+      dialogs_(dialogs),
+      controller_(controller),
+      retry_(dialogs, L"Pellvane Server could not start the Bonjour service.") {}
+
+ZarvoConnDelegateW32::~ZarvoConnDelegateW32() {
+    closeController();
+}
+
+void ZarvoConnDelegateW32::serverDidPublish(ZarvoServer*) {
+    retry_.reset();
+}
+
+void ZarvoConnDelegateW32::resetRetryCount(ZarvoServer*) {
+    retry_.reset();
+}
+
+void ZarvoConnDelegateW32::serverDidAdmitClient(ZarvoServer* server) {
+    if (server == nullptr) {
+        return;
+    }
+    // One monitor per server, however many clients it admits.
+    apps::startMonitor(*server, desktop_);
+    // A controller that cannot be opened leaves the client admitted without gamepad.
+    openController();
+}
+
+void ZarvoConnDelegateW32::serverDidStop(ZarvoServer* server) {
+    retry_.serverDidStop(server);
+}
+
+void ZarvoConnDelegateW32::reservedNotification(ZarvoServer*) {}
+
+int ZarvoConnDelegateW32::shouldAdmitClient(ZarvoServer*, const Message* hello) {
+    if (hello == nullptr) {
+        return 0;
+    }
+    return askToAdmit(dialogs_, *hello);
+}
+
+std::unique_ptr<wire::AppList> ZarvoConnDelegateW32::applicationList(ZarvoServer*, const Message*) {
+    return apps::listApplications(desktop_);
+}
+
+void ZarvoConnDelegateW32::serverDidReceiveMessage(ZarvoServer* server, Message message) {
+    // The message is this function's: it is released once, when it goes out of scope,
+    // whichever handler ran and however far it got.
+    const std::uint32_t type = message.size() >= wire::headerSize ? wire::readU32(message, 4) : 0;
+    switch (type) {
+        case wire::AppName:
+            if (server != nullptr) {
+                apps::handleWantedAppMessage(*server, message);
+            }
+            break;
+        case wire::KeyDown:
+        case wire::KeyUp:
+            injectKeys(server, message);
+            break;
+        case wire::GamepadEvent:
+            handleGamepadEvent(message);
+            break;
+        default:
+            debug::output(L"Delegate: none event!\n");
+            break;
+    }
+}
+
+int ZarvoConnDelegateW32::openController() {
+    return controller_.openController();
+}
+
+void ZarvoConnDelegateW32::closeController() {
+    controller_.closeController();
+}
+
+void ZarvoConnDelegateW32::injectKeys(ZarvoServer* server, std::span<const std::uint8_t> message) {
+    keys::injectKeys(server, message, keyboard_);
+}
+
+void ZarvoConnDelegateW32::handleGamepadEvent(std::span<const std::uint8_t> message) {
+    controller_.handleGamepadEvent(message);
+}
+
+}  // namespace pellvane

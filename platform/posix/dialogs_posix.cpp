@@ -1,0 +1,139 @@
+// A terminal stands in for message boxes: the text goes to standard error and a question is
+// answered by one line of standard input. A question that cannot be put or answered gets
+// the refusing button, so nothing is agreed to on nobody's behalf.
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/dialogs.h"
+
+namespace pellvane::dialogs {
+namespace {
+
+constexpr std::string_view linePrefix = "Pellvane Server: ";
+constexpr std::string_view questionSuffix = " [y/N] ";
+// Enough for any answer worth reading; the rest of a longer line is consumed unread.
+constexpr std::size_t answerLimit = 64;
+
+bool writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// Reads up to and including the next newline, one byte at a time, so that nothing after
+// the line is taken from the input. False at end of input before any newline or on error.
+bool readAnswerLine(int fd, std::string& answer) {
+    bool sawAnything = false;
+    for (;;) {
+        char byte = 0;
+        const ssize_t got = ::read(fd, &byte, 1);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return sawAnything;  // a last line without its newline still counts
+        }
+        sawAnything = true;
+        if (byte == '\n') {
+            return true;
+        }
+        if (answer.size() < answerLimit) {
+            answer.push_back(byte);
+        }
+    }
+}
+
+std::string normalised(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+        text.remove_suffix(1);
+    }
+    std::string lower;
+    for (char c : text) {
+        lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    }
+    return lower;
+}
+
+bool isAgreement(std::string_view answer) {
+    const std::string word = normalised(answer);
+    return word == "y" || word == "yes" || word == "ok";
+}
+
+bool asksQuestion(unsigned style) {
+    return (style & buttonMask) != okOnly;
+}
+
+int agreeingButton(unsigned style) {
+    const unsigned buttons = style & buttonMask;
+    return buttons == yesNo || buttons == yesNoCancel ? answerYes : answerOk;
+}
+
+int refusingButton(unsigned style) {
+    return (style & buttonMask) == yesNo ? answerNo : answerCancel;
+}
+
+std::string narrowed(const wchar_t* text) {
+    std::string narrow;
+    for (const wchar_t* p = text; p != nullptr && *p != L'\0'; ++p) {
+        narrow.push_back(*p < 0x80 ? static_cast<char>(*p) : '?');
+    }
+    return narrow;
+}
+
+class TerminalDialogs final : public Dialogs {
+  public:
+    int messageBox(const char* text, const char*, unsigned style) override {
+        return show(text == nullptr ? std::string_view() : std::string_view(text), style);
+    }
+
+    int messageBox(const wchar_t* text, const wchar_t*, unsigned style) override {
+        return show(narrowed(text), style);
+    }
+
+  private:
+    int show(std::string_view text, unsigned style) {
+        // One box at a time, as on a desktop: a second question waits for the first answer.
+        std::lock_guard guard(terminalLock_);
+        std::string line(linePrefix);
+        line.append(text);
+        if (!asksQuestion(style)) {
+            line.push_back('\n');
+            return writeAll(STDERR_FILENO, line) ? answerOk : boxFailed;
+        }
+        line.append(questionSuffix);
+        std::string answer;
+        if (!writeAll(STDERR_FILENO, line) || !readAnswerLine(STDIN_FILENO, answer)) {
+            return refusingButton(style);
+        }
+        return isAgreement(answer) ? agreeingButton(style) : refusingButton(style);
+    }
+
+    static std::mutex terminalLock_;  // guards the terminal while a box is shown
+};
+
+std::mutex TerminalDialogs::terminalLock_;
+
+}  // namespace
+
+std::unique_ptr<Dialogs> createSystemDialogs() {
+    return std::make_unique<TerminalDialogs>();
+}
+
+}  // namespace pellvane::dialogs

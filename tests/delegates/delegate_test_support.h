@@ -1,0 +1,60 @@
+// What the delegate tests share: key messages, a controller that records what reaches it,
+// and a started server on the test DNS-SD library.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "controller/gamepad_controller.h"
+#include "delegates/key_injection.h"
+#include "server/dnssd_binding.h"
+#include "server/wire_protocol.h"
+#include "server/zarvo_server.h"
+
+namespace pellvane::testing {
+
+// A KeyDown or KeyUp whose argument is the entry count unless `argument` says otherwise.
+Message keyMessage(std::uint32_t type, const std::vector<keys::KeyEntry>& entries,
+                   std::optional<std::uint32_t> argument = std::nullopt);
+keys::KeyEntry keyAt(std::uint32_t keyIndex);
+keys::KeyEntry character(std::uint32_t character);
+
+class RecordingController : public GamepadController {
+  public:
+    explicit RecordingController(bool opens = true) : opens_(opens) {}
+    int openController() override;
+    void closeController() override;
+    bool isOpen() const override;
+    void handleGamepadEvent(std::span<const std::uint8_t> message) override;
+
+    int openCalls() const;
+    int closeCalls() const;
+    std::vector<Message> events() const;
+
+  private:
+    mutable std::mutex mutex_;  // guards every field below
+    bool opens_;
+    bool open_ = false;
+    int openCalls_ = 0;
+    int closeCalls_ = 0;
+    std::vector<Message> events_;
+};
+
+// The socket library and the test DNS-SD library, for tests that start servers.
+class ServerEnvironment {
+  public:
+    ServerEnvironment();
+    ~ServerEnvironment();
+    ServerEnvironment(const ServerEnvironment&) = delete;
+    ServerEnvironment& operator=(const ServerEnvironment&) = delete;
+
+  private:
+    dnssd::LibraryScope library_;
+};
+
+// A server with the pad service's type, its delegate set; start() is left to the test.
+std::unique_ptr<ZarvoServer> makeServer(ZarvoConnectionDelegate* delegate,
+                                        const char* type = "_kesp._tcp", const char* domain = "");
+
+}  // namespace pellvane::testing

@@ -1,0 +1,55 @@
+#include "tests/fakes/fake_dialogs.h"
+
+namespace pellvane::testing {
+namespace {
+
+std::string narrowed(const wchar_t* text) {
+    std::string narrow;
+    for (const wchar_t* p = text; p != nullptr && *p != L'\0'; ++p) {
+        narrow.push_back(*p < 0x80 ? static_cast<char>(*p) : '?');
+    }
+    return narrow;
+}
+
+}  // namespace
+
+void FakeDialogs::queueAnswer(int answer) {
+    std::lock_guard guard(mutex_);
+    answers_.push_back(answer);
+}
+
+void FakeDialogs::setDefaultAnswer(int answer) {
+    std::lock_guard guard(mutex_);
+    defaultAnswer_ = answer;
+}
+
+int FakeDialogs::messageBox(const char* text, const char* caption, unsigned style) {
+    return record({text == nullptr ? "" : text, caption == nullptr ? "" : caption, style, false});
+}
+
+int FakeDialogs::messageBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
+    return record({narrowed(text), narrowed(caption), style, true});
+}
+
+int FakeDialogs::record(Box box) {
+    std::lock_guard guard(mutex_);
+    boxes_.push_back(std::move(box));
+    if (answers_.empty()) {
+        return defaultAnswer_;
+    }
+    const int answer = answers_.front();
+    answers_.pop_front();
+    return answer;
+}
+
+std::vector<FakeDialogs::Box> FakeDialogs::boxes() const {
+    std::lock_guard guard(mutex_);
+    return boxes_;
+}
+
+int FakeDialogs::boxCount() const {
+    std::lock_guard guard(mutex_);
+    return static_cast<int>(boxes_.size());
+}
+
+}  // namespace pellvane::testing
