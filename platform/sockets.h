@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace pellvane::net {
 
@@ -39,6 +40,8 @@ bool setReceiveBufferSize(SocketHandle socket, int bytes);
 // Binds to the wildcard address of the family (IPv6 sockets accept IPv6 only).
 bool bindWildcard(SocketHandle socket, Family family, std::uint16_t port);
 bool bindLoopback(SocketHandle socket, Family family, std::uint16_t port);
+// Binds to one local address given as numeric text (a second loopback address, say).
+bool bindAddress(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port);
 // Reads the bound address back. `addressLength` receives the length the system
 // reported for it, which callers compare against the family's expected size.
 bool boundPort(SocketHandle socket, std::uint16_t& port, int& addressLength);
@@ -71,6 +74,10 @@ int sendDatagram(SocketHandle socket, Family family, const char* numericHost, st
 // Half-closes both directions without releasing the handle, so that the thread that owns
 // the socket sees it end and closes it itself.
 void shutdownBoth(SocketHandle socket);
+// Ends the sending direction only: the peer reads the end of the stream, replies still arrive.
+bool shutdownSend(SocketHandle socket);
+// Closes with a reset instead of an orderly close (linger time 0), as a vanishing peer does.
+int closeWithReset(SocketHandle socket);
 
 // Waits until a socket is readable or has an exception, or `timeoutMs` passes.
 // Fills `readable` and `exceptional` (same size as `sockets`) and returns the number of
@@ -81,6 +88,14 @@ struct ReadinessFlags {
 };
 int waitForReadiness(std::span<const SocketHandle> sockets, std::span<ReadinessFlags> flags,
                      int timeoutMs);
+
+// The addresses of a host name or numeric address, as numeric text, in the order the
+// system's resolver prefers them; empty when the name does not resolve.
+struct NumericAddress {
+    Family family = Family::ipv4;
+    std::array<char, 64> text{};
+};
+std::vector<NumericAddress> lookUpHost(const char* name);
 
 // The computer's host name; false when the system cannot say.
 bool hostName(char* buffer, std::size_t size);

@@ -27,11 +27,28 @@ inline constexpr DNSServiceErrorType kDNSServiceErr_NoError = 0;
 inline constexpr DNSServiceErrorType kDNSServiceErr_Unknown = -65537;
 inline constexpr DNSServiceErrorType kDNSServiceErr_Unsupported = -65544;
 inline constexpr DNSServiceFlags kDNSServiceFlagsIncludeP2P = 0x20000;
+// Browse replies: more replies are already waiting; the instance appeared (else it went).
+inline constexpr DNSServiceFlags kDNSServiceFlagsMoreComing = 0x1;
+inline constexpr DNSServiceFlags kDNSServiceFlagsAdd = 0x2;
 
 using DNSServiceRegisterReply = void(DNSSD_API*)(DNSServiceRef sdRef, DNSServiceFlags flags,
                                                  DNSServiceErrorType errorCode, const char* name,
                                                  const char* regtype, const char* domain,
                                                  void* context);
+
+// Browsing and resolving serve the client tool only; the servers never call them.
+using DNSServiceBrowseReply = void(DNSSD_API*)(DNSServiceRef sdRef, DNSServiceFlags flags,
+                                               std::uint32_t interfaceIndex,
+                                               DNSServiceErrorType errorCode,
+                                               const char* serviceName, const char* regtype,
+                                               const char* replyDomain, void* context);
+// `port` is in network byte order.
+using DNSServiceResolveReply = void(DNSSD_API*)(DNSServiceRef sdRef, DNSServiceFlags flags,
+                                                std::uint32_t interfaceIndex,
+                                                DNSServiceErrorType errorCode,
+                                                const char* fullname, const char* hosttarget,
+                                                std::uint16_t port, std::uint16_t txtLen,
+                                                const unsigned char* txtRecord, void* context);
 
 using DNSServiceRegisterFunction = DNSServiceErrorType(DNSSD_API*)(
     DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t interfaceIndex, const char* name,
@@ -40,5 +57,11 @@ using DNSServiceRegisterFunction = DNSServiceErrorType(DNSSD_API*)(
 using DNSServiceRefSockFDFunction = dnssd_sock_t(DNSSD_API*)(DNSServiceRef sdRef);
 using DNSServiceProcessResultFunction = DNSServiceErrorType(DNSSD_API*)(DNSServiceRef sdRef);
 using DNSServiceRefDeallocateFunction = void(DNSSD_API*)(DNSServiceRef sdRef);
+using DNSServiceBrowseFunction = DNSServiceErrorType(DNSSD_API*)(
+    DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t interfaceIndex, const char* regtype,
+    const char* domain, DNSServiceBrowseReply callBack, void* context);
+using DNSServiceResolveFunction = DNSServiceErrorType(DNSSD_API*)(
+    DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t interfaceIndex, const char* name,
+    const char* regtype, const char* domain, DNSServiceResolveReply callBack, void* context);
 
 }  // namespace pellvane::dnssd

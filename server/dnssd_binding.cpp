@@ -17,6 +17,8 @@ std::atomic<void*> registerCache{nullptr};
 std::atomic<void*> sockFDCache{nullptr};
 std::atomic<void*> processResultCache{nullptr};
 std::atomic<void*> deallocateCache{nullptr};
+std::atomic<void*> browseCache{nullptr};
+std::atomic<void*> resolveCache{nullptr};
 
 dynlib::LibraryHandle presentLibrary() {
     std::atomic<dynlib::LibraryHandle>* pointer = libraryHandlePointer.load();
@@ -52,7 +54,8 @@ void unloadLibrary() {
         dynlib::close(library);
     }
     libraryHandlePointer.store(nullptr);
-    for (auto* cache : {&registerCache, &sockFDCache, &processResultCache, &deallocateCache}) {
+    for (auto* cache : {&registerCache, &sockFDCache, &processResultCache, &deallocateCache,
+                        &browseCache, &resolveCache}) {
         cache->store(nullptr);
     }
 }
@@ -100,6 +103,26 @@ void DNSServiceRefDeallocate(DNSServiceRef sdRef) {
     if (function != nullptr) {
         function(sdRef);
     }
+}
+
+DNSServiceErrorType DNSServiceBrowse(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                     std::uint32_t interfaceIndex, const char* regtype,
+                                     const char* domain, DNSServiceBrowseReply callBack,
+                                     void* context) {
+    auto function = resolve<DNSServiceBrowseFunction>(browseCache, "DNSServiceBrowse");
+    return function == nullptr
+               ? kDNSServiceErr_Unknown
+               : function(sdRef, flags, interfaceIndex, regtype, domain, callBack, context);
+}
+
+DNSServiceErrorType DNSServiceResolve(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                      std::uint32_t interfaceIndex, const char* name,
+                                      const char* regtype, const char* domain,
+                                      DNSServiceResolveReply callBack, void* context) {
+    auto function = resolve<DNSServiceResolveFunction>(resolveCache, "DNSServiceResolve");
+    return function == nullptr ? kDNSServiceErr_Unknown
+                               : function(sdRef, flags, interfaceIndex, name, regtype, domain,
+                                          callBack, context);
 }
 
 }  // namespace pellvane::dnssd

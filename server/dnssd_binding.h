@@ -33,4 +33,15 @@ std::intptr_t DNSServiceRefSockFD(DNSServiceRef sdRef);
 DNSServiceErrorType DNSServiceProcessResult(DNSServiceRef sdRef);
 void DNSServiceRefDeallocate(DNSServiceRef sdRef);
 
+// For the client tool: -65537 when the library or the function is missing. Replies arrive
+// through DNSServiceProcessResult on the returned reference.
+DNSServiceErrorType DNSServiceBrowse(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                     std::uint32_t interfaceIndex, const char* regtype,
+                                     const char* domain, DNSServiceBrowseReply callBack,
+                                     void* context);
+DNSServiceErrorType DNSServiceResolve(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                      std::uint32_t interfaceIndex, const char* name,
+                                      const char* regtype, const char* domain,
+                                      DNSServiceResolveReply callBack, void* context);
+
 }  // namespace pellvane::dnssd

@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -110,6 +111,10 @@ bool bindWildcard(SocketHandle socket, Family family, std::uint16_t port) {
 
 bool bindLoopback(SocketHandle socket, Family family, std::uint16_t port) {
     return bindTo(socket, family, family == Family::ipv4 ? "127.0.0.1" : "::1", port);
+}
+
+bool bindAddress(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port) {
+    return numericHost != nullptr && bindTo(socket, family, numericHost, port);
 }
 
 bool boundPort(SocketHandle socket, std::uint16_t& port, int& addressLength) {
@@ -223,6 +228,38 @@ int sendDatagram(SocketHandle socket, Family family, const char* numericHost, st
 }
 
 void shutdownBoth(SocketHandle socket) { shutdown(descriptor(socket), SHUT_RDWR); }
+
+bool shutdownSend(SocketHandle socket) { return shutdown(descriptor(socket), SHUT_WR) == 0; }
+
+int closeWithReset(SocketHandle socket) {
+    const linger immediate{1, 0};
+    setsockopt(descriptor(socket), SOL_SOCKET, SO_LINGER, &immediate, sizeof immediate);
+    return close(descriptor(socket));
+}
+
+std::vector<NumericAddress> lookUpHost(const char* name) {
+    std::vector<NumericAddress> found;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* results = nullptr;
+    if (name == nullptr || getaddrinfo(name, nullptr, &hints, &results) != 0) {
+        return found;
+    }
+    for (const addrinfo* entry = results; entry != nullptr; entry = entry->ai_next) {
+        NumericAddress address;
+        if (entry->ai_family == AF_INET || entry->ai_family == AF_INET6) {
+            address.family = entry->ai_family == AF_INET ? Family::ipv4 : Family::ipv6;
+            if (getnameinfo(entry->ai_addr, entry->ai_addrlen, address.text.data(),
+                            static_cast<socklen_t>(address.text.size()), nullptr, 0,
+                            NI_NUMERICHOST) == 0) {
+                found.push_back(address);
+            }
+        }
+    }
+    freeaddrinfo(results);
+    return found;
+}
 
 // poll() rather than select(): select cannot hold a descriptor of FD_SETSIZE (1024) or more.
 // The readiness mapping is select's own on Linux: data, hang-up and errors make a socket

@@ -9,15 +9,21 @@
 namespace pellvane::net {
 namespace {
 
-SOCKET native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+SOCKET native(SocketHandle socket) {
+    return static_cast<SOCKET>(socket);
+}
 
 SocketHandle wrap(SOCKET socket) {
     return socket == INVALID_SOCKET ? invalidSocket : static_cast<SocketHandle>(socket);
 }
 
-int domainOf(Family family) { return family == Family::ipv4 ? AF_INET : AF_INET6; }
+int domainOf(Family family) {
+    return family == Family::ipv4 ? AF_INET : AF_INET6;
+}
 
-bool wouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+bool wouldBlock() {
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+}
 
 bool makeAddress(Family family, const char* numericHost, std::uint16_t port,
                  sockaddr_storage& storage, int& length) {
@@ -82,7 +88,9 @@ bool startSocketLibrary() {
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
 
-void stopSocketLibrary() { WSACleanup(); }
+void stopSocketLibrary() {
+    WSACleanup();
+}
 
 SocketHandle openSocket(Family family, Transport transport) {
     const int type = transport == Transport::stream ? SOCK_STREAM : SOCK_DGRAM;
@@ -90,7 +98,9 @@ SocketHandle openSocket(Family family, Transport transport) {
     return wrap(socket(domainOf(family), type, protocol));
 }
 
-int closeSocket(SocketHandle socket) { return closesocket(native(socket)); }
+int closeSocket(SocketHandle socket) {
+    return closesocket(native(socket));
+}
 
 bool setReuseAddress(SocketHandle socket) {
     BOOL on = TRUE;
@@ -116,6 +126,10 @@ bool bindLoopback(SocketHandle socket, Family family, std::uint16_t port) {
     return bindTo(socket, family, family == Family::ipv4 ? "127.0.0.1" : "::1", port);
 }
 
+bool bindAddress(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port) {
+    return numericHost != nullptr && bindTo(socket, family, numericHost, port);
+}
+
 bool boundPort(SocketHandle socket, std::uint16_t& port, int& addressLength) {
     sockaddr_storage storage;
     int length = sizeof storage;
@@ -129,7 +143,9 @@ bool boundPort(SocketHandle socket, std::uint16_t& port, int& addressLength) {
     return true;
 }
 
-bool listenOn(SocketHandle socket, int backlog) { return listen(native(socket), backlog) == 0; }
+bool listenOn(SocketHandle socket, int backlog) {
+    return listen(native(socket), backlog) == 0;
+}
 
 SocketHandle acceptConnection(SocketHandle listener) {
     return wrap(accept(native(listener), nullptr, nullptr));
@@ -155,7 +171,8 @@ bool peerHost(SocketHandle socket, HostAddress& host) {
 }
 
 int receiveSome(SocketHandle socket, void* buffer, std::size_t length) {
-    return transferResult(recv(native(socket), static_cast<char*>(buffer), static_cast<int>(length), 0));
+    return transferResult(
+        recv(native(socket), static_cast<char*>(buffer), static_cast<int>(length), 0));
 }
 
 int sendSome(SocketHandle socket, const void* data, std::size_t length) {
@@ -177,14 +194,16 @@ bool sendAll(SocketHandle socket, const void* data, std::size_t length, int time
         if (sent != transferWouldBlock) {
             return false;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             return false;
         }
         fd_set writable;
         FD_ZERO(&writable);
         FD_SET(native(socket), &writable);
-        timeval wait{static_cast<long>(left.count() / 1000), static_cast<long>(left.count() % 1000) * 1000};
+        timeval wait{static_cast<long>(left.count() / 1000),
+                     static_cast<long>(left.count() % 1000) * 1000};
         if (select(0, nullptr, &writable, nullptr, &wait) == SOCKET_ERROR) {
             return false;
         }
@@ -196,8 +215,9 @@ int receiveDatagram(SocketHandle socket, void* buffer, std::size_t length, Datag
     sockaddr_storage storage;
     std::memset(&storage, 0, sizeof storage);
     int addressLength = sizeof storage;
-    const int received = recvfrom(native(socket), static_cast<char*>(buffer), static_cast<int>(length), 0,
-                                  reinterpret_cast<sockaddr*>(&storage), &addressLength);
+    const int received =
+        recvfrom(native(socket), static_cast<char*>(buffer), static_cast<int>(length), 0,
+                 reinterpret_cast<sockaddr*>(&storage), &addressLength);
     if (received == SOCKET_ERROR) {
         return wouldBlock() ? transferWouldBlock : transferFailed;
     }
@@ -214,11 +234,48 @@ int sendDatagram(SocketHandle socket, Family family, const char* numericHost, st
         return transferFailed;
     }
     return transferResult(sendto(native(socket), static_cast<const char*>(data),
-                                 static_cast<int>(length), 0,
-                                 reinterpret_cast<sockaddr*>(&storage), addressLength));
+                                 static_cast<int>(length), 0, reinterpret_cast<sockaddr*>(&storage),
+                                 addressLength));
 }
 
-void shutdownBoth(SocketHandle socket) { shutdown(native(socket), SD_BOTH); }
+void shutdownBoth(SocketHandle socket) {
+    shutdown(native(socket), SD_BOTH);
+}
+
+bool shutdownSend(SocketHandle socket) {
+    return shutdown(native(socket), SD_SEND) == 0;
+}
+
+int closeWithReset(SocketHandle socket) {
+    const linger immediate{1, 0};
+    setsockopt(native(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&immediate),
+               sizeof immediate);
+    return closesocket(native(socket));
+}
+
+std::vector<NumericAddress> lookUpHost(const char* name) {
+    std::vector<NumericAddress> found;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* results = nullptr;
+    if (name == nullptr || getaddrinfo(name, nullptr, &hints, &results) != 0) {
+        return found;
+    }
+    for (const addrinfo* entry = results; entry != nullptr; entry = entry->ai_next) {
+        NumericAddress address;
+        if (entry->ai_family == AF_INET || entry->ai_family == AF_INET6) {
+            address.family = entry->ai_family == AF_INET ? Family::ipv4 : Family::ipv6;
+            if (getnameinfo(entry->ai_addr, static_cast<socklen_t>(entry->ai_addrlen),
+                            address.text.data(), static_cast<DWORD>(address.text.size()), nullptr,
+                            0, NI_NUMERICHOST) == 0) {
+                found.push_back(address);
+            }
+        }
+    }
+    freeaddrinfo(results);
+    return found;
+}
 
 // Winsock's select holds up to FD_SETSIZE handles; the servers watch at most 65.
 int waitForReadiness(std::span<const SocketHandle> sockets, std::span<ReadinessFlags> flags,

@@ -1,0 +1,203 @@
+// A stand-in DNS-SD client library that also browses and resolves: registrations made in
+// this process are what browsing finds, and every instance resolves to "localhost" with
+// its registered port. Each reference gets a reply socket that is readable at once; the
+// library's replies are delivered when the caller processes it, as a real library does.
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/sockets.h"
+#include "server/dnssd_api.h"
+
+#if defined(_WIN32)
+#define FAKE_DNSSD_EXPORT extern "C" __declspec(dllexport)
+#else
+#define FAKE_DNSSD_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+using namespace pellvane;
+using namespace pellvane::dnssd;
+
+namespace {
+
+constexpr DNSServiceErrorType noSuchName = -65538;
+
+enum class Kind { registration, browse, resolve };
+
+struct FakeReference {
+    Kind kind = Kind::registration;
+    net::SocketHandle socket = net::invalidSocket;
+    DNSServiceRegisterReply registerReply = nullptr;
+    DNSServiceBrowseReply browseReply = nullptr;
+    DNSServiceResolveReply resolveReply = nullptr;
+    void* context = nullptr;
+    std::string name;
+    std::string type;  // without a trailing dot
+    std::uint16_t networkPort = 0;
+};
+
+std::mutex registryMutex;                       // guards liveRegistrations
+std::vector<FakeReference*> liveRegistrations;  // what browsing finds
+
+std::string withoutTrailingDot(const char* text) {
+    std::string result = text == nullptr ? "" : text;
+    if (!result.empty() && result.back() == '.') {
+        result.pop_back();
+    }
+    return result;
+}
+
+// A reference whose socket holds one byte, so it reads as ready for processing.
+FakeReference* newReference(Kind kind, void* context) {
+    auto* reference = new FakeReference{};
+    reference->kind = kind;
+    reference->context = context;
+    reference->socket = net::openSocket(net::Family::ipv4, net::Transport::datagram);
+    std::uint16_t port = 0;
+    int length = 0;
+    if (reference->socket == net::invalidSocket ||
+        !net::bindLoopback(reference->socket, net::Family::ipv4, 0) ||
+        !net::boundPort(reference->socket, port, length)) {
+        if (reference->socket != net::invalidSocket) {
+            net::closeSocket(reference->socket);
+        }
+        delete reference;
+        return nullptr;
+    }
+    const std::uint8_t byte = 1;
+    net::sendDatagram(reference->socket, net::Family::ipv4, "127.0.0.1", port, &byte, 1);
+    return reference;
+}
+
+std::vector<FakeReference> registrationsOfType(const std::string& type) {
+    std::vector<FakeReference> found;
+    std::lock_guard guard(registryMutex);
+    for (const FakeReference* registration : liveRegistrations) {
+        if (registration->type == type) {
+            found.push_back(*registration);
+        }
+    }
+    return found;
+}
+
+void deliverBrowse(FakeReference* browse) {
+    const auto found = registrationsOfType(browse->type);
+    const std::string regtype = browse->type + ".";
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const DNSServiceFlags flags =
+            kDNSServiceFlagsAdd | (i + 1 < found.size() ? kDNSServiceFlagsMoreComing : 0);
+        browse->browseReply(reinterpret_cast<DNSServiceRef>(browse), flags, 0,
+                            kDNSServiceErr_NoError, found[i].name.c_str(), regtype.c_str(),
+                            "local.", browse->context);
+    }
+}
+
+void deliverResolve(FakeReference* resolve) {
+    for (const FakeReference& registration : registrationsOfType(resolve->type)) {
+        if (registration.name == resolve->name) {
+            const std::string fullname = registration.name + "." + registration.type + ".local.";
+            resolve->resolveReply(reinterpret_cast<DNSServiceRef>(resolve), 0, 0,
+                                  kDNSServiceErr_NoError, fullname.c_str(), "localhost",
+                                  registration.networkPort, 0, nullptr, resolve->context);
+            return;
+        }
+    }
+    resolve->resolveReply(reinterpret_cast<DNSServiceRef>(resolve), 0, 0, noSuchName, "", "", 0, 0,
+                          nullptr, resolve->context);
+}
+
+}  // namespace
+
+FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API
+DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags, std::uint32_t, const char* name,
+                   const char* regtype, const char*, const char*, std::uint16_t port, std::uint16_t,
+                   const void*, DNSServiceRegisterReply callBack, void* context) {
+    FakeReference* registration = newReference(Kind::registration, context);
+    if (registration == nullptr) {
+        return kDNSServiceErr_Unknown;
+    }
+    registration->registerReply = callBack;
+    registration->name = name == nullptr ? "" : name;
+    registration->type = withoutTrailingDot(regtype);
+    registration->networkPort = port;
+    {
+        std::lock_guard guard(registryMutex);
+        liveRegistrations.push_back(registration);
+    }
+    *sdRef = reinterpret_cast<DNSServiceRef>(registration);
+    return kDNSServiceErr_NoError;
+}
+
+FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceBrowse(DNSServiceRef* sdRef,
+                                                                 DNSServiceFlags, std::uint32_t,
+                                                                 const char* regtype, const char*,
+                                                                 DNSServiceBrowseReply callBack,
+                                                                 void* context) {
+    FakeReference* browse = newReference(Kind::browse, context);
+    if (browse == nullptr) {
+        return kDNSServiceErr_Unknown;
+    }
+    browse->browseReply = callBack;
+    browse->type = withoutTrailingDot(regtype);
+    *sdRef = reinterpret_cast<DNSServiceRef>(browse);
+    return kDNSServiceErr_NoError;
+}
+
+FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceResolve(
+    DNSServiceRef* sdRef, DNSServiceFlags, std::uint32_t, const char* name, const char* regtype,
+    const char*, DNSServiceResolveReply callBack, void* context) {
+    FakeReference* resolve = newReference(Kind::resolve, context);
+    if (resolve == nullptr) {
+        return kDNSServiceErr_Unknown;
+    }
+    resolve->resolveReply = callBack;
+    resolve->name = name == nullptr ? "" : name;
+    resolve->type = withoutTrailingDot(regtype);
+    *sdRef = reinterpret_cast<DNSServiceRef>(resolve);
+    return kDNSServiceErr_NoError;
+}
+
+FAKE_DNSSD_EXPORT void DNSSD_API DNSServiceRefDeallocate(DNSServiceRef sdRef) {
+    auto* reference = reinterpret_cast<FakeReference*>(sdRef);
+    if (reference == nullptr) {
+        return;
+    }
+    {
+        std::lock_guard guard(registryMutex);
+        std::erase(liveRegistrations, reference);
+    }
+    net::closeSocket(reference->socket);
+    delete reference;
+}
+
+FAKE_DNSSD_EXPORT dnssd_sock_t DNSSD_API DNSServiceRefSockFD(DNSServiceRef sdRef) {
+    auto* reference = reinterpret_cast<FakeReference*>(sdRef);
+    return reference == nullptr ? static_cast<dnssd_sock_t>(-1)
+                                : static_cast<dnssd_sock_t>(reference->socket);
+}
+
+FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServiceRef sdRef) {
+    auto* reference = reinterpret_cast<FakeReference*>(sdRef);
+    if (reference == nullptr) {
+        return kDNSServiceErr_Unknown;
+    }
+    std::uint8_t byte = 0;
+    net::DatagramSource source;
+    if (net::receiveDatagram(reference->socket, &byte, 1, source) <= 0) {
+        return kDNSServiceErr_Unknown;
+    }
+    switch (reference->kind) {
+        case Kind::registration:
+            // The callback may deallocate the reference; nothing of it is used afterwards.
+            reference->registerReply(sdRef, 0, kDNSServiceErr_NoError, "", "", "",
+                                     reference->context);
+            break;
+        case Kind::browse:
+            deliverBrowse(reference);
+            break;
+        case Kind::resolve:
+            deliverResolve(reference);
+            break;
+    }
+    return kDNSServiceErr_NoError;
+}

@@ -1,0 +1,309 @@
+// The whole tool against started pad and channel services on loopback.
+#include "tools/pad_tool.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <ostream>
+#include <sstream>
+#include <streambuf>
+#include <thread>
+
+#include "server/dnssd_binding.h"
+#include "server/zarvo_server.h"
+#include "tests/support/recording_delegate.h"
+#include "tools/event_messages.h"
+
+namespace pellvane::tool {
+namespace {
+
+using pellvane::testing::RecordingDelegate;
+using namespace std::chrono_literals;
+
+// Output that a test may read while the tool is still writing it on another thread.
+class SharedOutput : public std::streambuf {
+  public:
+    std::string text() const {
+        std::lock_guard guard(mutex_);
+        return text_;
+    }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (c != traits_type::eof()) {
+            std::lock_guard guard(mutex_);
+            text_.push_back(static_cast<char>(c));
+        }
+        return c;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        std::lock_guard guard(mutex_);
+        text_.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+
+  private:
+    mutable std::mutex mutex_;  // guards text_
+    std::string text_;
+};
+
+struct ToolRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+class PadToolTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        net::startSocketLibrary();
+        dnssd::loadLibrary(PELLVANE_FAKE_DNSSD_BROWSE);
+    }
+
+    void TearDown() override {
+        for (auto* server : {pad.get(), channel.get()}) {
+            if (server != nullptr) {
+                server->shutDown();
+            }
+        }
+        dnssd::unloadLibrary();
+        net::stopSocketLibrary();
+    }
+
+    void startPad() {
+        pad = std::make_unique<ZarvoServer>("TestHost", "_kesp._tcp", "");
+        pad->setDelegate(&padDelegate);
+        ASSERT_NE(pad->start(), ZarvoServer::startFailed);
+        ASSERT_TRUE(padDelegate.waitFor("publish"));
+    }
+
+    void startChannel() {
+        channel = std::make_unique<ZarvoServer>("TestHost", "_kespchan._tcp", "local.");
+        channel->setAutoAdmit(true);
+        channel->setDelegate(&channelDelegate);
+        ASSERT_NE(channel->start(), ZarvoServer::startFailed);
+        ASSERT_TRUE(channelDelegate.waitFor("publish"));
+    }
+
+    ToolRun run(std::vector<std::string> args) {
+        std::ostringstream out;
+        std::ostringstream err;
+        ToolRun result;
+        result.code = runPadTool(args, out, err, stop);
+        result.out = out.str();
+        result.err = err.str();
+        return result;
+    }
+
+    // The command, then the pad service's address and port, then the rest.
+    std::vector<std::string> toPad(std::string command, std::vector<std::string> rest,
+                                   std::string host = "127.0.0.1") {
+        std::vector<std::string> args = {command, host, std::to_string(pad->tcpPort())};
+        args.insert(args.end(), rest.begin(), rest.end());
+        return args;
+    }
+
+    std::vector<Message> padMessages() const { return padDelegate.messages(); }
+
+    static std::vector<std::uint32_t> keyCharacters(const Message& message) {
+        std::vector<std::uint32_t> characters;
+        for (std::uint32_t i = 0; i < wire::readU32(message, 8); ++i) {
+            characters.push_back(wire::readU32(message, 12 + 12 * i + 4));
+        }
+        return characters;
+    }
+
+    StopSignal stop;
+    RecordingDelegate padDelegate;
+    RecordingDelegate channelDelegate;
+    std::unique_ptr<ZarvoServer> pad;
+    std::unique_ptr<ZarvoServer> channel;
+};
+
+TEST_F(PadToolTest, TypeSendsEachCharacterDownThenUp) {
+    startPad();
+    const ToolRun result = run(toPad("type", {"--name", "Tablet", "H\xC3\xA9\xF0\x9F\x98\x80"}));
+    ASSERT_EQ(result.code, exitDone) << result.err;
+    ASSERT_TRUE(padDelegate.waitFor("message:6", 3));
+    const auto messages = padMessages();
+    ASSERT_EQ(messages.size(), 6u);
+    const std::vector<std::vector<std::uint32_t>> expected = {
+        {'H'}, {'H'}, {0xE9}, {0xE9}, {0xD83D, 0xDE00}, {0xD83D, 0xDE00}};
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        EXPECT_EQ(wire::readU32(messages[i], 4), i % 2 == 0 ? wire::KeyDown : wire::KeyUp);
+        EXPECT_EQ(keyCharacters(messages[i]), expected[i]) << i;
+        EXPECT_EQ(wire::readU32(messages[i], 20), noKey);
+    }
+}
+
+TEST_F(PadToolTest, KeysOverUdpArePressedInOrderAndReleasedInReverse) {
+    startPad();
+    const ToolRun result = run(toPad("type", {"--udp", "--key", "56", "--key", "0"}, "::1"));
+    ASSERT_EQ(result.code, exitDone) << result.err;
+    ASSERT_TRUE(padDelegate.waitFor("message:6"));
+    const auto messages = padMessages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(wire::readU32(messages[0], 4), wire::KeyDown);
+    EXPECT_EQ(wire::readU32(messages[0], 12 + 8), 56u);
+    EXPECT_EQ(wire::readU32(messages[0], 24 + 8), 0u);
+    EXPECT_EQ(wire::readU32(messages[1], 12 + 8), 0u);
+    EXPECT_EQ(wire::readU32(messages[1], 24 + 8), 56u);
+}
+
+TEST_F(PadToolTest, PadSendsAxesInOneEventThenEachButton) {
+    startPad();
+    const ToolRun result = run(
+        toPad("pad", {"--axis", "0=1.0", "--button", "19=1", "--axis", "3=0.5", "--button=2=0"}));
+    ASSERT_EQ(result.code, exitDone) << result.err;
+    ASSERT_TRUE(padDelegate.waitFor("message:8", 3));
+    const auto messages = padMessages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(wire::readU32(messages[0], 12), 1u);
+    EXPECT_EQ(wire::readU32(messages[0], 16), 2u);
+    EXPECT_EQ(wire::readU32(messages[0], 28), 3u);
+    EXPECT_FLOAT_EQ(wire::readF32(messages[0], 32), 0.5f);
+    EXPECT_EQ(wire::readU32(messages[1], 20), 19u);
+    EXPECT_FLOAT_EQ(wire::readF32(messages[1], 24), 1.0f);
+    EXPECT_EQ(wire::readU32(messages[2], 20), 2u);
+    EXPECT_FLOAT_EQ(wire::readF32(messages[2], 24), 0.0f);
+}
+
+TEST_F(PadToolTest, PadOverUdpReachesTheServer) {
+    startPad();
+    const ToolRun result = run(toPad("pad", {"--udp", "--hold", "500", "--button", "7=1"}));
+    ASSERT_EQ(result.code, exitDone) << result.err;
+    ASSERT_TRUE(padDelegate.waitFor("message:8"));
+    EXPECT_EQ(wire::readU32(padMessages()[0], 20), 7u);
+}
+
+TEST_F(PadToolTest, WantNamesTheApplication) {
+    startPad();
+    const ToolRun result = run(toPad("want", {"<generic>"}));
+    ASSERT_EQ(result.code, exitDone) << result.err;
+    ASSERT_TRUE(padDelegate.waitFor("message:4"));
+    EXPECT_EQ(wire::readAppNameRecord(padMessages()[0], 12).nameView(), "<generic>");
+}
+
+TEST_F(PadToolTest, ChannelEventIsAdmittedAndHandedOn) {
+    startChannel();
+    const ToolRun result =
+        run({"channel", "127.0.0.1", std::to_string(channel->tcpPort()), "--hex", "01 02 ff"});
+    ASSERT_EQ(result.code, exitDone) << result.err;
+    ASSERT_TRUE(channelDelegate.waitFor("message:7"));
+    const Message event = channelDelegate.messages()[0];
+    EXPECT_EQ(event, (Message{15, 0, 0, 0, 7, 0, 0, 0, 3, 0, 0, 0, 1, 2, 0xFF}));
+}
+
+TEST_F(PadToolTest, ConnectReportsListPortsAndApplicationsUntilStopped) {
+    startPad();
+    wire::AppNameRecord notepad;
+    notepad.setName("notepad");
+    notepad.processId = 42;
+    padDelegate.setApplications({notepad});
+
+    SharedOutput output;
+    std::ostream out(&output);
+    std::ostringstream err;
+    int code = -1;
+    std::thread tool([&] {
+        const std::vector<std::string> args = toPad("connect", {"--name", "Phone"});
+        code = runPadTool(args, out, err, stop);
+    });
+    const auto shows = [&](const std::string& text) {
+        for (int i = 0; i < 300; ++i) {
+            if (output.text().find(text) != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    };
+    EXPECT_TRUE(shows("udp ports: ipv4 " + std::to_string(pad->udpPort4())));
+    wire::AppNameRecord front;
+    front.setName("calc");
+    front.processId = 7;
+    pad->broadcast(wire::buildAppName(front));
+    EXPECT_TRUE(shows("application in front: calc (process 7)\n"));
+    stop.request();
+    tool.join();
+    EXPECT_EQ(code, exitDone) << err.str();
+    EXPECT_EQ(
+        output.text().rfind("admitted by \"TestHost\", 1 application\n  notepad (process 42)\n", 0),
+        0u)
+        << output.text();
+}
+
+TEST_F(PadToolTest, ConnectEndsWithAnErrorWhenTheServerGoesAway) {
+    startPad();
+    std::ostringstream out;
+    std::ostringstream err;
+    int code = -1;
+    std::thread tool([&] {
+        const std::vector<std::string> args = toPad("connect", {});
+        code = runPadTool(args, out, err, stop);
+    });
+    ASSERT_TRUE(padDelegate.waitFor("admit"));
+    pad->shutDown();
+    tool.join();
+    EXPECT_EQ(code, exitConnectionClosed);
+    EXPECT_NE(err.str().find("connection closed"), std::string::npos) << err.str();
+}
+
+TEST_F(PadToolTest, RefusedAndUnreachableServersGiveTheirOwnExitCodes) {
+    startPad();
+    padDelegate.setAdmitAnswer(0);
+    ToolRun result = run(toPad("type", {"x"}));
+    EXPECT_EQ(result.code, exitRefused);
+    EXPECT_EQ(result.err, "pellvane-pad: refused by the server \"TestHost\"\n");
+    EXPECT_EQ(padDelegate.count("message:5"), 0);
+
+    // A port where nothing listens any more.
+    const net::SocketHandle probe = net::openSocket(net::Family::ipv4, net::Transport::stream);
+    std::uint16_t port = 0;
+    int length = 0;
+    ASSERT_TRUE(net::bindLoopback(probe, net::Family::ipv4, 0));
+    ASSERT_TRUE(net::boundPort(probe, port, length));
+    net::closeSocket(probe);
+    result = run({"want", "127.0.0.1", std::to_string(port), "notepad"});
+    EXPECT_EQ(result.code, exitCannotConnect);
+    EXPECT_NE(result.err.find("cannot connect to 127.0.0.1 port"), std::string::npos);
+}
+
+TEST_F(PadToolTest, BadArgumentsAndHelp) {
+    ToolRun result = run({"pad", "host", "1"});
+    EXPECT_EQ(result.code, exitBadArguments);
+    EXPECT_EQ(result.err.rfind("pellvane-pad: ", 0), 0u);
+    EXPECT_TRUE(result.out.empty());
+    result = run({"--help"});
+    EXPECT_EQ(result.code, exitDone);
+    EXPECT_NE(result.out.find("pellvane-pad browse"), std::string::npos);
+}
+
+TEST_F(PadToolTest, BrowseListsBothServicesAndItsAnswerConnects) {
+    startPad();
+    startChannel();
+    ToolRun result = run({"browse", "--wait", "300"});
+    ASSERT_EQ(result.code, exitDone) << result.err;
+    const std::string padLine =
+        "pad\tTestHost\tlocalhost\t" + std::to_string(pad->tcpPort()) + "\n";
+    const std::string channelLine =
+        "channel\tTestHost\tlocalhost\t" + std::to_string(channel->tcpPort()) + "\n";
+    EXPECT_NE(result.out.find(padLine), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(channelLine), std::string::npos) << result.out;
+
+    result = run(toPad("type", {"ok"}, "localhost"));
+    ASSERT_EQ(result.code, exitDone) << result.err;
+    EXPECT_TRUE(padDelegate.waitFor("message:6", 2));
+}
+
+TEST_F(PadToolTest, BrowseWithoutServicesOrWithoutDnssd) {
+    ToolRun result = run({"browse", "--wait", "100"});
+    EXPECT_EQ(result.code, exitNoService);
+    EXPECT_EQ(result.err, "pellvane-pad: no service found\n");
+    dnssd::unloadLibrary();
+    result = run({"browse", "--wait", "100"});
+    EXPECT_EQ(result.code, exitNoService);
+    EXPECT_NE(result.err.find("DNS-SD is not available"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pellvane::tool

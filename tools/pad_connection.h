@@ -1,0 +1,51 @@
+// One client connection to a pad or channel service: finds the host, connects, reads whole
+// messages with a time limit, and sends messages and datagrams to the same host.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/sockets.h"
+#include "server/wire_protocol.h"
+
+namespace pellvane::tool {
+
+enum class ReadStatus { message, timedOut, closed, malformed };
+
+class PadConnection {
+  public:
+    PadConnection() = default;
+    ~PadConnection();
+    PadConnection(const PadConnection&) = delete;
+    PadConnection& operator=(const PadConnection&) = delete;
+
+    enum class OpenStatus { connected, unknownHost, unreachable };
+    // Tries each address of the host in the resolver's order until one connects.
+    OpenStatus open(const std::string& host, std::uint16_t port);
+    void close();
+
+    // Writes a whole message; false when the connection is gone.
+    bool send(std::span<const std::uint8_t> message);
+    // One datagram to `port` on the connected address, from the connected family.
+    bool sendDatagram(std::uint16_t port, std::span<const std::uint8_t> datagram);
+
+    // The next whole message, waiting up to `timeoutMs`.
+    ReadStatus read(Message& message, int timeoutMs);
+
+    net::Family family() const { return address_.family; }
+    const char* address() const { return address_.text.data(); }
+
+  private:
+    bool fillFromSocket(int timeoutMs);
+    bool takeBufferedMessage(Message& message, bool& malformed);
+
+    net::SocketHandle socket_ = net::invalidSocket;
+    net::SocketHandle datagramSocket_ = net::invalidSocket;
+    net::NumericAddress address_;
+    std::vector<std::uint8_t> received_;  // bytes read but not yet handed out as a message
+    bool peerClosed_ = false;
+};
+
+}  // namespace pellvane::tool

@@ -1,0 +1,169 @@
+#include "tools/service_browser.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/sockets.h"
+#include "server/dnssd_binding.h"
+
+namespace pellvane::tool {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Instance {
+    std::string kind;
+    std::string name;
+    std::string regtype;
+    std::string domain;
+    std::uint32_t interfaceIndex = 0;
+    friend bool operator==(const Instance& a, const Instance& b) {
+        return a.name == b.name && a.regtype == b.regtype && a.domain == b.domain;
+    }
+};
+
+struct BrowseContext {
+    std::string kind;
+    std::vector<Instance>* instances = nullptr;
+};
+
+struct ResolveContext {
+    bool answered = false;
+    std::string host;
+    std::uint16_t port = 0;
+};
+
+// Owns one DNS-SD reference.
+class ServiceRef {
+  public:
+    ServiceRef() = default;
+    ~ServiceRef() {
+        if (ref_ != nullptr) {
+            dnssd::DNSServiceRefDeallocate(ref_);
+        }
+    }
+    ServiceRef(const ServiceRef&) = delete;
+    ServiceRef& operator=(const ServiceRef&) = delete;
+    dnssd::DNSServiceRef* address() { return &ref_; }
+    dnssd::DNSServiceRef get() const { return ref_; }
+
+  private:
+    dnssd::DNSServiceRef ref_ = nullptr;
+};
+
+void DNSSD_API browseReply(dnssd::DNSServiceRef, dnssd::DNSServiceFlags flags,
+                           std::uint32_t interfaceIndex, dnssd::DNSServiceErrorType errorCode,
+                           const char* serviceName, const char* regtype, const char* replyDomain,
+                           void* context) {
+    auto* browse = static_cast<BrowseContext*>(context);
+    if (errorCode != dnssd::kDNSServiceErr_NoError || serviceName == nullptr ||
+        regtype == nullptr || replyDomain == nullptr) {
+        return;
+    }
+    Instance instance{browse->kind, serviceName, regtype, replyDomain, interfaceIndex};
+    auto& known = *browse->instances;
+    const auto existing = std::find(known.begin(), known.end(), instance);
+    if ((flags & dnssd::kDNSServiceFlagsAdd) != 0) {
+        if (existing == known.end()) {
+            known.push_back(instance);
+        }
+    } else if (existing != known.end()) {
+        known.erase(existing);  // the service went away while we listened
+    }
+}
+
+void DNSSD_API resolveReply(dnssd::DNSServiceRef, dnssd::DNSServiceFlags, std::uint32_t,
+                            dnssd::DNSServiceErrorType errorCode, const char*,
+                            const char* hosttarget, std::uint16_t port, std::uint16_t,
+                            const unsigned char*, void* context) {
+    auto* resolve = static_cast<ResolveContext*>(context);
+    resolve->answered = true;
+    if (errorCode == dnssd::kDNSServiceErr_NoError && hosttarget != nullptr) {
+        resolve->host = hosttarget;
+        resolve->port = static_cast<std::uint16_t>((port >> 8) | (port << 8));
+    }
+}
+
+int millisecondsLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Lets the library deliver replies for the references until the deadline, or until `done`.
+template <class Done>
+void processReplies(std::vector<dnssd::DNSServiceRef> refs, Clock::time_point deadline, Done done) {
+    std::vector<net::SocketHandle> sockets;
+    for (dnssd::DNSServiceRef ref : refs) {
+        sockets.push_back(dnssd::DNSServiceRefSockFD(ref));
+    }
+    std::vector<net::ReadinessFlags> flags(sockets.size());
+    while (!done() && !refs.empty()) {
+        const int wait = millisecondsLeft(deadline);
+        if (wait == 0) {
+            return;
+        }
+        std::fill(flags.begin(), flags.end(), net::ReadinessFlags{});
+        const int ready = net::waitForReadiness(sockets, flags, wait);
+        if (ready < 0) {
+            return;
+        }
+        for (std::size_t i = 0; i < refs.size(); ++i) {
+            if (flags[i].readable &&
+                dnssd::DNSServiceProcessResult(refs[i]) != dnssd::kDNSServiceErr_NoError) {
+                return;  // the library gave up on this reference
+            }
+        }
+    }
+}
+
+// A host as people write it: without the final dot of a fully qualified name.
+std::string withoutTrailingDot(std::string text) {
+    if (!text.empty() && text.back() == '.') {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+BrowseOutcome browseServices(int browseMs, int resolveMs) {
+    BrowseOutcome outcome;
+    std::vector<Instance> instances;
+    BrowseContext padContext{"pad", &instances};
+    BrowseContext channelContext{"channel", &instances};
+    ServiceRef padBrowse;
+    ServiceRef channelBrowse;
+    outcome.error = dnssd::DNSServiceBrowse(padBrowse.address(), 0, 0, padServiceType, "",
+                                            &browseReply, &padContext);
+    if (outcome.error != dnssd::kDNSServiceErr_NoError) {
+        return outcome;
+    }
+    outcome.error = dnssd::DNSServiceBrowse(channelBrowse.address(), 0, 0, channelServiceType,
+                                            channelServiceDomain, &browseReply, &channelContext);
+    if (outcome.error != dnssd::kDNSServiceErr_NoError) {
+        return outcome;
+    }
+    processReplies({padBrowse.get(), channelBrowse.get()},
+                   Clock::now() + std::chrono::milliseconds(browseMs), [] { return false; });
+
+    for (const Instance& instance : instances) {
+        ServiceRef resolveRef;
+        ResolveContext resolved;
+        if (dnssd::DNSServiceResolve(resolveRef.address(), 0, instance.interfaceIndex,
+                                     instance.name.c_str(), instance.regtype.c_str(),
+                                     instance.domain.c_str(), &resolveReply,
+                                     &resolved) != dnssd::kDNSServiceErr_NoError) {
+            continue;
+        }
+        processReplies({resolveRef.get()}, Clock::now() + std::chrono::milliseconds(resolveMs),
+                       [&] { return resolved.answered; });
+        if (!resolved.host.empty()) {
+            outcome.services.push_back(
+                {instance.kind, instance.name, withoutTrailingDot(resolved.host), resolved.port});
+        }
+    }
+    return outcome;
+}
+
+}  // namespace pellvane::tool
