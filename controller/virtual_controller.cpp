@@ -1,0 +1,77 @@
+#include "controller/virtual_controller.h"
+
+#include <new>
+
+#include "controller/controller_discovery.h"
+#include "controller/output_report.h"
+#include "delegates/gamepad_events.h"
+#include "platform/debug_output.h"
+
+namespace pellvane {
+
+VirtualController::VirtualController(platform::Hid& hid) : hid_(hid) {}
+
+VirtualController::~VirtualController() {
+    closeController();
+}
+
+int VirtualController::openController() {
+    std::lock_guard guard(lock_);
+    if (controller) {
+        debug::output(L"QuibController already open!\n");
+        return 1;
+    }
+    std::unique_ptr<ControllerDevice> device(new (std::nothrow) ControllerDevice());
+    if (!device || openControllerHandles(hid_, device.get()) == 0) {
+        debug::output(L"Could not connect to controller!\n");
+        return 0;
+    }
+    controller = std::move(device);
+    resetControllerState(&controllerState);
+    if (writeReport(hid_, controller.get(), &controllerState) == 0) {
+        debug::output(L"Could not update controller!\n");
+        closeLocked();
+        return 0;
+    }
+    debug::output(L"QuibController Opened!\n");
+    return 1;
+}
+
+void VirtualController::closeController() {
+    std::lock_guard guard(lock_);
+    closeLocked();
+}
+
+void VirtualController::closeLocked() {
+    if (!controller) {
+        return;
+    }
+    closeControllerHandles(hid_, controller.get());
+    controller.reset();
+}
+
+bool VirtualController::isOpen() const {
+    std::lock_guard guard(lock_);
+    return controller != nullptr;
+}
+
+void VirtualController::handleGamepadEvent(std::span<const std::uint8_t> message) {
+    std::lock_guard guard(lock_);
+    // Events never open the controller: while it is closed they are simply dropped.
+    if (!controller || controller->reportHandle == platform::invalidHidHandle) {
+        return;
+    }
+    if (gamepad::applyGamepadEvent(message, controllerState) != gamepad::EventOutcome::report) {
+        return;
+    }
+    if (writeReport(hid_, controller.get(), &controllerState) == 0) {
+        debug::output(L"SetOutputReport FAILED!\n");
+    }
+}
+
+ControllerState VirtualController::state() const {
+    std::lock_guard guard(lock_);
+    return controllerState;
+}
+
+}  // namespace pellvane

@@ -1,0 +1,372 @@
+// HID interfaces on Linux, from hidraw.
+//
+// What is read, with <sys> = $PELLVANE_SYSFS_ROOT (default "/sys") and <dev> =
+// $PELLVANE_DEV_ROOT (default "/dev"), so that a test can present a tree of plain files:
+//   <sys>/class/hidraw/                         the interfaces: entries named hidrawN, in
+//                                               the order of N (other entries are ignored)
+//   <sys>/class/hidraw/hidrawN/device/uevent    vendor and product, from the line
+//                                               "HID_ID=<bus>:<vendor>:<product>" (hex)
+//   <sys>/class/hidraw/hidrawN/device/report_descriptor
+//                                               the top-level application collections
+//   <dev>/hidrawN                               opened for reading and writing; each output
+//                                               report is one write() of the whole report
+// Linux has no share modes, so the open cannot refuse writers the way Windows does, and an
+// input-buffer count has no meaning for hidraw: setting it succeeds on any open handle.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/hid.h"
+#include "platform/hid_report_descriptor.h"
+
+namespace pellvane::platform {
+namespace {
+
+// The kernel's HID_MAX_DESCRIPTOR_SIZE.
+constexpr std::size_t descriptorLimit = 4096;
+// A uevent file is a few hundred bytes; the limit only keeps a broken tree from filling memory.
+constexpr std::size_t ueventLimit = 64 * 1024;
+constexpr std::string_view nodePrefix = "hidraw";
+constexpr std::string_view hidIdKey = "HID_ID=";
+
+thread_local std::uint32_t lastErrorCode = 0;
+
+template <class T>
+T failWith(int code, T answer) {
+    lastErrorCode = static_cast<std::uint32_t>(code);
+    return answer;
+}
+
+std::string rootFromEnvironment(const char* variable, const char* fallback) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+std::string sysfsRoot() {
+    return rootFromEnvironment("PELLVANE_SYSFS_ROOT", "/sys");
+}
+std::string devRoot() {
+    return rootFromEnvironment("PELLVANE_DEV_ROOT", "/dev");
+}
+std::string classFolder() {
+    return sysfsRoot() + "/class/hidraw";
+}
+std::string deviceFile(const std::string& node, const char* file) {
+    return classFolder() + "/" + node + "/device/" + file;
+}
+
+// The N of "hidrawN", or nothing for any other name (so no name can lead out of the folders).
+std::optional<unsigned long> nodeNumber(std::string_view name) {
+    if (name.size() <= nodePrefix.size() || name.substr(0, nodePrefix.size()) != nodePrefix) {
+        return std::nullopt;
+    }
+    const std::string_view digits = name.substr(nodePrefix.size());
+    unsigned long number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (error != std::errc{} || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+// Reads a whole file of at most `limit` bytes; nothing (errno set) when it cannot.
+std::optional<std::string> readSmallFile(const std::string& path, std::size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string content;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            const int code = errno;
+            ::close(fd);
+            errno = code;
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        content.append(chunk, static_cast<std::size_t>(got));
+        if (content.size() > limit) {
+            ::close(fd);
+            errno = EFBIG;
+            return std::nullopt;
+        }
+    }
+    ::close(fd);
+    return content;
+}
+
+std::optional<std::uint16_t> parseHex16(std::string_view text) {
+    unsigned long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
+        value > 0xFFFF) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+// "HID_ID=0003:000000FF:0000BACC": bus, vendor, product.
+std::optional<HidAttributes> attributesFromUevent(std::string_view uevent) {
+    std::size_t start = 0;
+    while (start < uevent.size()) {
+        std::size_t end = uevent.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = uevent.size();
+        }
+        const std::string_view line = uevent.substr(start, end - start);
+        start = end + 1;
+        if (line.substr(0, hidIdKey.size()) != hidIdKey) {
+            continue;
+        }
+        const std::string_view value = line.substr(hidIdKey.size());
+        const std::size_t first = value.find(':');
+        const std::size_t second =
+            first == std::string_view::npos ? first : value.find(':', first + 1);
+        if (second == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const auto vendor = parseHex16(value.substr(first + 1, second - first - 1));
+        const auto product = parseHex16(value.substr(second + 1));
+        if (!vendor || !product) {
+            return std::nullopt;
+        }
+        return HidAttributes{*vendor, *product};
+    }
+    return std::nullopt;
+}
+
+// An open node; its descriptor closes when the last user lets go, so a write that is under
+// way when the handle is closed still finishes on the right file.
+struct OpenNode {
+    OpenNode(int descriptor, std::string nodeName) : fd(descriptor), name(std::move(nodeName)) {}
+    ~OpenNode() { ::close(fd); }
+    OpenNode(const OpenNode&) = delete;
+    OpenNode& operator=(const OpenNode&) = delete;
+
+    int fd;
+    std::string name;
+};
+
+class PosixHid final : public Hid {
+  public:
+    HidInterfaceSet openInterfaceSet() override {
+        std::vector<std::string> nodes;
+        if (!listNodes(nodes)) {
+            return failWith(errno, invalidHidInterfaceSet);
+        }
+        std::lock_guard guard(lock_);
+        const auto token = nextToken_++;
+        sets_.emplace(token, std::move(nodes));
+        return token;
+    }
+
+    void destroyInterfaceSet(HidInterfaceSet set) override {
+        std::lock_guard guard(lock_);
+        sets_.erase(set);
+    }
+
+    bool interfaceAt(HidInterfaceSet set, std::uint32_t index) override {
+        return nodeAt(set, index).has_value() || failWith(ENOENT, false);
+    }
+
+    std::size_t interfaceDetailSize(HidInterfaceSet set, std::uint32_t index) override {
+        const auto node = nodeAt(set, index);
+        return node ? node->size() + 1 : failWith(ENOENT, std::size_t{0});
+    }
+
+    // The detail is the node's name with its NUL.
+    bool interfaceDetail(HidInterfaceSet set, std::uint32_t index,
+                         std::span<std::byte> buffer) override {
+        const auto node = nodeAt(set, index);
+        if (!node) {
+            return failWith(ENOENT, false);
+        }
+        if (buffer.size() < node->size() + 1) {
+            return failWith(ENOBUFS, false);
+        }
+        std::memcpy(buffer.data(), node->c_str(), node->size() + 1);
+        return true;
+    }
+
+    HidHandle openInterface(std::span<const std::byte> detail) override {
+        const auto* text = reinterpret_cast<const char*>(detail.data());
+        const std::string name(text, strnlen(text, detail.size()));
+        if (name.size() == detail.size() || !nodeNumber(name)) {
+            return failWith(EINVAL, invalidHidHandle);
+        }
+        const int fd = ::open((devRoot() + "/" + name).c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) {
+            return failWith(errno, invalidHidHandle);
+        }
+        auto node = std::make_shared<OpenNode>(fd, name);
+        std::lock_guard guard(lock_);
+        const auto token = nextToken_++;
+        handles_.emplace(token, std::move(node));
+        return token;
+    }
+
+    void closeHandle(HidHandle handle) override {
+        std::shared_ptr<OpenNode> node;  // declared first: the file closes after the unlock
+        std::lock_guard guard(lock_);
+        if (const auto found = handles_.find(handle); found != handles_.end()) {
+            node = std::move(found->second);
+            handles_.erase(found);
+        }
+    }
+
+    HidPreparsedData preparsedData(HidHandle handle) override {
+        const auto node = openNode(handle);
+        if (!node) {
+            return failWith(EBADF, nullHidPreparsedData);
+        }
+        const auto descriptor =
+            readSmallFile(deviceFile(node->name, "report_descriptor"), descriptorLimit);
+        if (!descriptor) {
+            return failWith(errno, nullHidPreparsedData);
+        }
+        if (descriptor->empty()) {
+            return failWith(EINVAL, nullHidPreparsedData);
+        }
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(descriptor->data());
+        auto parsed = parseTopLevelCollections(std::span(bytes, descriptor->size()));
+        std::lock_guard guard(lock_);
+        const auto token = nextToken_++;
+        preparsed_.emplace(token, std::move(parsed));
+        return token;
+    }
+
+    void freePreparsedData(HidPreparsedData data) override {
+        std::lock_guard guard(lock_);
+        preparsed_.erase(data);
+    }
+
+    bool attributes(HidHandle handle, HidAttributes& attributes) override {
+        const auto node = openNode(handle);
+        if (!node) {
+            return failWith(EBADF, false);
+        }
+        const auto uevent = readSmallFile(deviceFile(node->name, "uevent"), ueventLimit);
+        if (!uevent) {
+            return failWith(errno, false);
+        }
+        const auto found = attributesFromUevent(*uevent);
+        if (!found) {
+            return failWith(EINVAL, false);
+        }
+        attributes = *found;
+        return true;
+    }
+
+    // A malformed descriptor describes no collections that can be trusted.
+    bool topLevelCollections(HidPreparsedData data, std::vector<HidUsage>& usages) override {
+        std::lock_guard guard(lock_);
+        const auto found = preparsed_.find(data);
+        if (found == preparsed_.end()) {
+            return failWith(EINVAL, false);
+        }
+        if (found->second.fault != DescriptorFault::none || found->second.applications.empty()) {
+            return failWith(EINVAL, false);
+        }
+        usages = found->second.applications;
+        return true;
+    }
+
+    bool setInputBufferCount(HidHandle handle, std::uint32_t) override {
+        return openNode(handle) != nullptr || failWith(EBADF, false);
+    }
+
+    bool writeReport(HidHandle handle, std::span<const std::uint8_t> report) override {
+        const auto node = openNode(handle);
+        if (!node) {
+            return failWith(EBADF, false);
+        }
+        std::size_t done = 0;
+        while (done < report.size()) {
+            const ssize_t wrote = ::write(node->fd, report.data() + done, report.size() - done);
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                return failWith(wrote < 0 ? errno : EIO, false);
+            }
+            done += static_cast<std::size_t>(wrote);
+        }
+        return true;
+    }
+
+    std::uint32_t lastError() override { return lastErrorCode; }
+
+  private:
+    // No hidraw class folder means no hidraw device (the module is not loaded): an empty set.
+    static bool listNodes(std::vector<std::string>& nodes) {
+        DIR* folder = ::opendir(classFolder().c_str());
+        if (folder == nullptr) {
+            return errno == ENOENT;
+        }
+        std::vector<std::pair<unsigned long, std::string>> numbered;
+        while (const dirent* entry = ::readdir(folder)) {
+            if (const auto number = nodeNumber(entry->d_name)) {
+                numbered.emplace_back(*number, entry->d_name);
+            }
+        }
+        ::closedir(folder);
+        std::sort(numbered.begin(), numbered.end());
+        for (auto& entry : numbered) {
+            nodes.push_back(std::move(entry.second));
+        }
+        return true;
+    }
+
+    std::optional<std::string> nodeAt(HidInterfaceSet set, std::uint32_t index) {
+        std::lock_guard guard(lock_);
+        const auto found = sets_.find(set);
+        if (found == sets_.end() || index >= found->second.size()) {
+            return std::nullopt;
+        }
+        return found->second[index];
+    }
+
+    std::shared_ptr<OpenNode> openNode(HidHandle handle) {
+        std::lock_guard guard(lock_);
+        const auto found = handles_.find(handle);
+        return found == handles_.end() ? nullptr : found->second;
+    }
+
+    // Guards the three tables and the token counter; never held across file or device I/O.
+    std::mutex lock_;
+    std::map<HidInterfaceSet, std::vector<std::string>> sets_;
+    std::map<HidHandle, std::shared_ptr<OpenNode>> handles_;
+    std::map<HidPreparsedData, DescriptorCollections> preparsed_;
+    // Tokens start at 1 and only grow, so none is ever null, invalid or reused.
+    std::intptr_t nextToken_ = 1;
+};
+
+}  // namespace
+
+Hid& systemHid() {
+    static PosixHid hid;
+    return hid;
+}
+
+}  // namespace pellvane::platform
