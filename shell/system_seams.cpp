@@ -1,0 +1,17 @@
+#include "shell/system_seams.h"
+
+#include "platform/hid.h"
+
+namespace pellvane::shell {
+
+SystemSeams::SystemSeams()
+    : keyboard_(keyboard::createSystemKeyboard()),
+      desktop_(desktop::createSystemDesktop()),
+      dialogs_(dialogs::createSystemDialogs()),
+      controller_(platform::systemHid()) {}
+
+ApplicationSeams SystemSeams::seams() {
+    return ApplicationSeams{*keyboard_, *desktop_, *dialogs_, controller_};
+}
+
+}  // namespace pellvane::shell

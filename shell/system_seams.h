@@ -1,0 +1,31 @@
+// The real keyboard, desktop, dialogs and virtual controller of this computer, created
+// once by the program's entry and handed to the Application.
+#pragma once
+
+#include <memory>
+
+#include "controller/virtual_controller.h"
+#include "platform/desktop.h"
+#include "platform/dialogs.h"
+#include "platform/keyboard.h"
+#include "shell/application.h"
+
+namespace pellvane::shell {
+
+class SystemSeams {
+  public:
+    SystemSeams();
+    SystemSeams(const SystemSeams&) = delete;
+    SystemSeams& operator=(const SystemSeams&) = delete;
+
+    ApplicationSeams seams();
+    dialogs::Dialogs& dialogs() { return *dialogs_; }
+
+  private:
+    std::unique_ptr<keyboard::Keyboard> keyboard_;
+    std::unique_ptr<desktop::Desktop> desktop_;
+    std::unique_ptr<dialogs::Dialogs> dialogs_;
+    VirtualController controller_;
+};
+
+}  // namespace pellvane::shell
