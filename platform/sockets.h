@@ -76,8 +76,9 @@ int sendDatagram(SocketHandle socket, Family family, const char* numericHost, st
 void shutdownBoth(SocketHandle socket);
 // Ends the sending direction only: the peer reads the end of the stream, replies still arrive.
 bool shutdownSend(SocketHandle socket);
-// Closes with a reset instead of an orderly close (linger time 0), as a vanishing peer does.
-int closeWithReset(SocketHandle socket);
+// Makes the next close end the connection with a reset instead of an orderly close
+// (linger time 0), as a peer that vanishes does.
+bool setResetOnClose(SocketHandle socket);
 
 // Waits until a socket is readable or has an exception, or `timeoutMs` passes.
 // Fills `readable` and `exceptional` (same size as `sockets`) and returns the number of

@@ -231,10 +231,9 @@ void shutdownBoth(SocketHandle socket) { shutdown(descriptor(socket), SHUT_RDWR)
 
 bool shutdownSend(SocketHandle socket) { return shutdown(descriptor(socket), SHUT_WR) == 0; }
 
-int closeWithReset(SocketHandle socket) {
+bool setResetOnClose(SocketHandle socket) {
     const linger immediate{1, 0};
-    setsockopt(descriptor(socket), SOL_SOCKET, SO_LINGER, &immediate, sizeof immediate);
-    return close(descriptor(socket));
+    return setsockopt(descriptor(socket), SOL_SOCKET, SO_LINGER, &immediate, sizeof immediate) == 0;
 }
 
 std::vector<NumericAddress> lookUpHost(const char* name) {

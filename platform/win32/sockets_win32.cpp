@@ -246,11 +246,10 @@ bool shutdownSend(SocketHandle socket) {
     return shutdown(native(socket), SD_SEND) == 0;
 }
 
-int closeWithReset(SocketHandle socket) {
+bool setResetOnClose(SocketHandle socket) {
     const linger immediate{1, 0};
-    setsockopt(native(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&immediate),
-               sizeof immediate);
-    return closesocket(native(socket));
+    return setsockopt(native(socket), SOL_SOCKET, SO_LINGER,
+                      reinterpret_cast<const char*>(&immediate), sizeof immediate) == 0;
 }
 
 std::vector<NumericAddress> lookUpHost(const char* name) {

@@ -1,0 +1,72 @@
+// A started pad service on loopback with a recording delegate, for the load tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "server/dnssd_binding.h"
+#include "server/zarvo_server.h"
+#include "tests/support/recording_delegate.h"
+#include "tests/support/test_client.h"
+
+namespace pellvane::testing {
+
+class LoadTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        net::startSocketLibrary();
+        dnssd::loadLibrary(PELLVANE_FAKE_DNSSD);
+    }
+
+    void TearDown() override {
+        if (server) {
+            server->shutDown();
+        }
+        dnssd::unloadLibrary();
+        net::stopSocketLibrary();
+    }
+
+    void startServer(ZarvoConnectionDelegate& delegate) {
+        server = std::make_unique<ZarvoServer>("LoadHost", "_kesp._tcp", "");
+        server->setDelegate(&delegate);
+        ASSERT_NE(server->start(), ZarvoServer::startFailed);
+    }
+
+    std::unique_ptr<TestClient> admittedClient(net::Family family = net::Family::ipv4) {
+        auto client = std::make_unique<TestClient>();
+        EXPECT_TRUE(client->connect(family, server->tcpPort()));
+        EXPECT_TRUE(client->admit());
+        return client;
+    }
+
+    // Polls until the condition holds or `limit` passes.
+    template <class Condition>
+    static bool eventually(Condition condition,
+                           std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+
+    // Sockets the server always watches: DNS-SD, two listeners, two datagram sockets.
+    static constexpr std::uint32_t serviceSockets = ZarvoServer::serviceSocketCount;
+
+    std::unique_ptr<ZarvoServer> server;
+};
+
+// A message of `type` whose body starts with `tag`, so a test can tell messages apart.
+inline Message taggedMessage(std::uint32_t type, std::uint32_t tag, std::size_t bodySize = 8) {
+    Message message = makeMessage(type, 0, bodySize < 4 ? 4 : bodySize);
+    wire::writeU32(message, 12, tag);
+    return message;
+}
+
+}  // namespace pellvane::testing
