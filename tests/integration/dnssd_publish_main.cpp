@@ -4,8 +4,10 @@
 //   published <type>
 //   stopped <type>
 //   start-failed <type>
-// A line on stdin, the end of stdin, SIGINT or SIGTERM stops both services; the program then
-// exits 0. An optional argument names the DNS-SD library to load instead of the system's.
+// Commands arrive as lines on stdin: "restart" stops both services and starts them again
+// (on new ports, as a restart after a failure does); any other line, the end of stdin,
+// SIGINT or SIGTERM stops both and ends the program, with status 0 when every start worked.
+// An optional argument names the DNS-SD library to load instead of the system's.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -77,14 +79,49 @@ int openStopSignals() {
     return signalfd(-1, &signals, SFD_CLOEXEC);
 }
 
-// Returns when stdin has a line or has ended, or a stop signal came.
-void waitForStopRequest(int signalDescriptor) {
-    std::array<pollfd, 2> watched{{{STDIN_FILENO, POLLIN, 0}, {signalDescriptor, POLLIN, 0}}};
-    const nfds_t count = signalDescriptor >= 0 ? 2 : 1;
-    // An unrelated signal may interrupt the wait; any other failure stops as a request would.
-    while (poll(watched.data(), count, -1) < 0 && errno == EINTR) {
+enum class Request { restart, stop };
+
+// Reads stdin line by line, raw, so that no line waits unseen in a stdio buffer while the
+// program waits for the descriptor.
+class RequestReader {
+  public:
+    explicit RequestReader(int signalDescriptor) : signalDescriptor_(signalDescriptor) {}
+
+    Request next() {
+        for (;;) {
+            const auto end = pending_.find('\n');
+            if (end != std::string::npos) {
+                const std::string line = pending_.substr(0, end);
+                pending_.erase(0, end + 1);
+                return line == "restart" ? Request::restart : Request::stop;
+            }
+            if (!waitForInput()) {
+                return Request::stop;
+            }
+            char chunk[256];
+            const ssize_t received = read(STDIN_FILENO, chunk, sizeof chunk);
+            if (received <= 0) {
+                return Request::stop;  // stdin ended (or failed): nobody can ask any more
+            }
+            pending_.append(chunk, static_cast<std::size_t>(received));
+        }
     }
-}
+
+  private:
+    // False when a stop signal came (or the wait itself failed).
+    bool waitForInput() {
+        std::array<pollfd, 2> watched{{{STDIN_FILENO, POLLIN, 0}, {signalDescriptor_, POLLIN, 0}}};
+        const nfds_t count = signalDescriptor_ >= 0 ? 2 : 1;
+        int ready = 0;
+        // An unrelated signal may interrupt the wait.
+        while ((ready = poll(watched.data(), count, -1)) < 0 && errno == EINTR) {
+        }
+        return ready > 0 && watched[1].revents == 0;
+    }
+
+    int signalDescriptor_;
+    std::string pending_;
+};
 
 }  // namespace
 
@@ -107,13 +144,16 @@ int main(int argc, char** argv) {
         channel.setAutoAdmit(true);
         pad.setDelegate(&delegate);
         channel.setDelegate(&delegate);
-        if (startAndReport(pad) && startAndReport(channel)) {
-            waitForStopRequest(stopSignals);
+        RequestReader requests(stopSignals);
+        bool started = startAndReport(pad) && startAndReport(channel);
+        while (started && requests.next() == Request::restart) {
             pad.stop();
             channel.stop();
-        } else {
-            status = 2;
+            started = startAndReport(pad) && startAndReport(channel);
         }
+        pad.stop();
+        channel.stop();
+        status = started ? 0 : 2;
         pad.shutDown();
         channel.shutDown();
     }

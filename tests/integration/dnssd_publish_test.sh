@@ -1,7 +1,8 @@
 #!/bin/bash
 # Shows that the pad service and the channel service are announced through a real
 # avahi-daemon with the computer's host name and their TCP ports, that each server hears
-# that it was published, and that both announcements are withdrawn when the servers stop.
+# that it was published, that a restart announces the new ports, and that both
+# announcements are withdrawn when the servers stop.
 #
 # The servers run in a private network namespace with its own D-Bus and avahi-daemon; a
 # second namespace, linked to it by a veth pair and running its own avahi-daemon, browses
@@ -59,25 +60,57 @@ browse() {
 }
 
 # Succeeds when the namespace's avahi-daemon resolves TYPE to our instance on the server's
-# address and PORT, with the server's host as its target.
+# address and PORT, with the server's host as its target, and to no other port.
 resolved_as_expected() {
     local ns=$1 type=$2 port=$3
     browse "$ns" "$type" | tee -a "$(pv_netns_workdir)/browse-$ns.log" |
         want_type=$type want_name=$expected_instance want_host=$expected_target \
             want_address=$server_address want_port=$port awk -F';' '
             # Through the environment: awk -v would undo the backslashes of the name.
+            $1 == "=" && $5 == ENVIRON["want_type"] && $9 != ENVIRON["want_port"] { stale = 1 }
             $1 == "=" && $3 == "IPv4" && $4 == ENVIRON["want_name"] &&
             $5 == ENVIRON["want_type"] && $6 == "local" && $7 == ENVIRON["want_host"] &&
             $8 == ENVIRON["want_address"] && $9 == ENVIRON["want_port"] { found = 1 }
-            END { exit !found }'
+            END { exit !(found && !stale) }'
 }
 
 absent() {
     ! browse "$1" "$2" | grep -q ";$2;"
 }
 
+# event_seen TIMES LINE: the program has reported LINE (a whole-line pattern) TIMES times.
+event_seen() {
+    (($(grep -cx "$2" "$events") >= $1))
+}
+
+# wait_for_event SECONDS TIMES LINE
 wait_for_event() {
-    pv_netns_wait_for "$1" grep -qx "$2" "$events"
+    pv_netns_wait_for "$1" event_seen "$2" "$3"
+}
+
+# Follows the program through its round-th start: the services start under the host name,
+# hear that they were published, and both namespaces resolve them to their new ports.
+expect_announced() {
+    local round=$1 type line port name ns
+    for type in "${service_types[@]}"; do
+        wait_for_event 10 "$round" "started $type [0-9]* .*" || fail "$type did not start (round $round)"
+        line=$(grep "^started $type " "$events" | tail -n 1)
+        read -r _ _ port name <<<"$line"
+        [[ $name == "$host_name" ]] || fail "$type is named '$name', not the host name '$host_name'"
+        ports[$type]=$port
+    done
+    for type in "${service_types[@]}"; do
+        wait_for_event 15 "$round" "published $type" ||
+            fail "serverDidPublish was not called for $type (round $round)"
+    done
+    echo "round $round: both servers heard that they were published"
+    for ns in server peer; do
+        for type in "${service_types[@]}"; do
+            pv_netns_wait_for 20 resolved_as_expected "$ns" "$type" "${ports[$type]}" ||
+                fail "$ns namespace: $type is not announced as $expected_instance on port ${ports[$type]} alone"
+            echo "round $round: $ns namespace sees $type: $expected_instance at $expected_target port ${ports[$type]}"
+        done
+    done
 }
 
 pv_netns_init || exit 1
@@ -101,30 +134,19 @@ AVAHI_COMPAT_NOWARN=1 pv_netns_exec server "$program" \
 publisher=$!
 
 declare -A ports=()
-for type in "${service_types[@]}"; do
-    wait_for_event 10 "started $type [0-9]* .*" || fail "$type did not start"
-    line=$(grep "^started $type " "$events")
-    read -r _ _ port name <<<"$line"
-    [[ $name == "$host_name" ]] || fail "$type is named '$name', not the host name '$host_name'"
-    ports[$type]=$port
-done
+expect_announced 1
 
+# A restart (what the retry policy does after a failure) must announce the new ports and
+# leave nothing of the old registrations behind.
+echo restart >&"$feed"
 for type in "${service_types[@]}"; do
-    wait_for_event 15 "published $type" || fail "serverDidPublish was not called for $type"
+    wait_for_event 10 1 "stopped $type" || fail "$type did not report that it stopped for the restart"
 done
-echo "both servers heard that they were published"
-
-for ns in server peer; do
-    for type in "${service_types[@]}"; do
-        pv_netns_wait_for 20 resolved_as_expected "$ns" "$type" "${ports[$type]}" ||
-            fail "$ns namespace: $type is not announced as $expected_instance on port ${ports[$type]}"
-        echo "$ns namespace sees $type: $expected_instance at $expected_target port ${ports[$type]}"
-    done
-done
+expect_announced 2
 
 echo stop >&"$feed"
 for type in "${service_types[@]}"; do
-    wait_for_event 10 "stopped $type" || fail "$type did not report that it stopped"
+    wait_for_event 10 2 "stopped $type" || fail "$type did not report that it stopped"
 done
 wait "$publisher"
 status=$?

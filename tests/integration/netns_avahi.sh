@@ -100,19 +100,27 @@ pv_netns_link() {
     ip -n "$ns2" addr add "$6" dev "$5" && ip -n "$ns2" link set "$5" up || return 1
 }
 
+# The pid that holds the namespace's mounts, or a failure for an unknown name.
+pv_netns_anchor() {
+    local anchor=${PV_NETNS_ANCHOR[$1]:-}
+    [[ -n $anchor ]] || { pv_netns_fail "no namespace $1"; return 1; }
+    echo "$anchor"
+}
+
 pv_netns_exec() {
-    local name=$1 anchor
+    local anchor
+    anchor=$(pv_netns_anchor "$1") || return 1
     shift
-    anchor=${PV_NETNS_ANCHOR[$name]:-}
-    [[ -n $anchor ]] || { pv_netns_fail "no namespace $name"; return 1; }
     nsenter --target "$anchor" --mount --net --wd="$PWD" -- "$@"
 }
 
 pv_netns_spawn() {
-    local name=$1 log=$2
+    local anchor log=$2
+    anchor=$(pv_netns_anchor "$1") || return 1
     shift 2
-    # nsenter execs the command (no pid namespace is entered), so $! is the command itself.
-    pv_netns_exec "$name" "$@" </dev/null >"$log" 2>&1 &
+    # A simple command in the background is exec'd in the forked shell, and nsenter execs
+    # the command (no pid namespace is entered), so $! is the command itself.
+    nsenter --target "$anchor" --mount --net --wd="$PWD" -- "$@" </dev/null >"$log" 2>&1 &
     PV_NETNS_LAST_PID=$!
     PV_NETNS_CHILDREN+=("$!")
 }
@@ -211,14 +219,22 @@ pv_netns_teardown() {
     return "$status"
 }
 
-# Deletes namespaces left by earlier runs of this library whose driver no longer exists.
+# Deletes the namespaces and folders left by earlier runs whose driver no longer exists.
 pv_netns_reap_stale() {
-    local ns owner
+    local ns folder
     while read -r ns _; do
-        [[ $ns =~ ^pellvane-([0-9]+)-[0-9]+- ]] || continue
-        owner=${BASH_REMATCH[1]}
-        kill -0 "$owner" 2>/dev/null && continue
+        pv_netns_owner_gone "$ns" || continue
         echo "netns: deleting $ns, left by an ended run" >&2
         pv_netns_delete "$ns"
     done < <(ip netns list 2>/dev/null)
+    for folder in "${TMPDIR:-/tmp}"/pellvane-*; do
+        [[ -d $folder && ! -L $folder ]] || continue
+        pv_netns_owner_gone "${folder##*/}" && rm -rf "$folder"
+    done
+}
+
+# True when NAME follows this library's naming and the run that made it has ended.
+pv_netns_owner_gone() {
+    [[ $1 =~ ^pellvane-([0-9]+)-[0-9]+[-.] ]] || return 1
+    ! kill -0 "${BASH_REMATCH[1]}" 2>/dev/null
 }
