@@ -1,0 +1,400 @@
+// What a gamepad event costs on its way to the virtual controller:
+//  - GamepadEvent messages per second through handleGamepadEvent into a report sink,
+//  - a GamepadEvent datagram's latency from its send to the report write, through a started
+//    pad server whose delegate routes type 8 to the controller, against the floor: the
+//    same datagram's one-way trip over loopback to a thread that waits for it.
+// Usage: controller_bench [DNS-SD library], by default the test library from the build.
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "controller/virtual_controller.h"
+#include "platform/sockets.h"
+#include "server/dnssd_binding.h"
+#include "server/zarvo_server.h"
+
+namespace {
+
+using namespace pellvane;
+using bench::Clock;
+
+constexpr auto throughputWindow = std::chrono::seconds(2);
+constexpr int warmUpSamples = 100;
+constexpr int measuredSamples = 2000;
+// Longer than the server loop's pause after a busy pass, so that each datagram finds the
+// loop waiting, as an event from a pad that moves a stick now and then does.
+constexpr auto gapBetweenDatagrams = std::chrono::milliseconds(2);
+constexpr auto lossTimeout = std::chrono::milliseconds(200);
+
+// Counts events as they arrive and lets the sender wait for the next one.
+class Arrivals {
+  public:
+    void arrived() {
+        const auto now = Clock::now();
+        std::lock_guard guard(lock_);
+        ++count_;
+        last_ = now;
+        changed_.notify_all();
+    }
+
+    std::uint64_t count() const {
+        std::lock_guard guard(lock_);
+        return count_;
+    }
+
+    // The time of arrival number `count`, or nothing when it did not come in time.
+    std::optional<Clock::time_point> waitFor(std::uint64_t count) {
+        std::unique_lock guard(lock_);
+        if (!changed_.wait_for(guard, lossTimeout, [&] { return count_ >= count; })) {
+            return std::nullopt;
+        }
+        return last_;
+    }
+
+  private:
+    mutable std::mutex lock_;  // guards every field below
+    std::condition_variable changed_;
+    std::uint64_t count_ = 0;
+    Clock::time_point last_;
+};
+
+// A HID service with the controller's two interfaces whose reports go nowhere but are
+// counted, so that the figures are the system's own cost and not a driver's.
+class ReportSink final : public platform::Hid {
+  public:
+    explicit ReportSink(Arrivals* arrivals) : arrivals_(arrivals) {}
+
+    platform::HidInterfaceSet openInterfaceSet() override { return 1; }
+    void destroyInterfaceSet(platform::HidInterfaceSet) override {}
+    bool interfaceAt(platform::HidInterfaceSet, std::uint32_t index) override { return index < 2; }
+    std::size_t interfaceDetailSize(platform::HidInterfaceSet, std::uint32_t) override { return 1; }
+    bool interfaceDetail(platform::HidInterfaceSet, std::uint32_t index,
+                         std::span<std::byte> buffer) override {
+        buffer[0] = static_cast<std::byte>(index + 1);
+        return true;
+    }
+    platform::HidHandle openInterface(std::span<const std::byte> detail) override {
+        return static_cast<platform::HidHandle>(detail[0]);
+    }
+    void closeHandle(platform::HidHandle) override {}
+    platform::HidPreparsedData preparsedData(platform::HidHandle handle) override { return handle; }
+    void freePreparsedData(platform::HidPreparsedData) override {}
+    bool attributes(platform::HidHandle, platform::HidAttributes& attributes) override {
+        attributes = {0x00FF, 0xBACC};
+        return true;
+    }
+    bool topLevelCollections(platform::HidPreparsedData data,
+                             std::vector<platform::HidUsage>& usages) override {
+        usages.assign(1, {0xFF00, static_cast<std::uint16_t>(data)});
+        return true;
+    }
+    bool setInputBufferCount(platform::HidHandle, std::uint32_t) override { return true; }
+    bool writeReport(platform::HidHandle, std::span<const std::uint8_t> report) override {
+        checksum_ += report[3];
+        if (arrivals_ != nullptr) {
+            arrivals_->arrived();
+        }
+        return true;
+    }
+    std::uint32_t lastError() override { return 0; }
+
+    unsigned checksum() const { return checksum_; }
+
+  private:
+    Arrivals* arrivals_;
+    unsigned checksum_ = 0;  // keeps the report bytes alive for the optimiser
+};
+
+Message gamepadMessage(std::uint32_t kind,
+                       const std::vector<std::pair<std::uint32_t, float>>& pairs) {
+    Message message(20 + 8 * pairs.size(), 0);
+    wire::writeHeader(message, {static_cast<std::uint32_t>(message.size()), wire::GamepadEvent, 0});
+    wire::writeU32(message, 12, kind);
+    wire::writeU32(message, 16, static_cast<std::uint32_t>(pairs.size()));
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        wire::writeU32(message, 20 + 8 * k, pairs[k].first);
+        wire::writeF32(message, 24 + 8 * k, pairs[k].second);
+    }
+    return message;
+}
+
+// A stick moved on both axes, and a button press: the two shapes a pad sends.
+Message stickMessage(int step) {
+    const float x = static_cast<float>(step % 256) / 255.0f;
+    return gamepadMessage(1, {{0, x}, {1, 1.0f - x}});
+}
+
+Message buttonMessage(int step) {
+    return gamepadMessage(2, {{3, step % 2 == 0 ? 1.0f : 0.0f}});
+}
+
+double messagesPerSecond(Message (*makeMessage)(int)) {
+    ReportSink sink(nullptr);
+    VirtualController controller(sink);
+    controller.openController();
+    std::vector<Message> messages;
+    for (int i = 0; i < 256; ++i) {
+        messages.push_back(makeMessage(i));
+    }
+    std::uint64_t handled = 0;
+    const auto start = Clock::now();
+    while (Clock::now() - start < throughputWindow) {
+        for (const Message& message : messages) {
+            controller.handleGamepadEvent(message);
+        }
+        handled += messages.size();
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (sink.checksum() == 1) {
+        std::printf(" ");
+    }
+    return static_cast<double>(handled) / seconds;
+}
+
+// The pad delegate's part in this: admit, open the controller on admission, route type 8.
+class GamepadRoutingDelegate : public ZarvoConnectionDelegate {
+  public:
+    explicit GamepadRoutingDelegate(GamepadController& controller) : controller_(controller) {}
+
+    void serverDidAdmitClient(ZarvoServer*) override { controller_.openController(); }
+    void serverDidReceiveMessage(ZarvoServer*, Message message) override {
+        if (wire::readU32(message, 4) == wire::GamepadEvent) {
+            controller_.handleGamepadEvent(message);
+        }
+    }
+    void serverDidPublish(ZarvoServer*) override {}
+    void resetRetryCount(ZarvoServer*) override {}
+    void serverDidStop(ZarvoServer*) override {}
+    void reservedNotification(ZarvoServer*) override {}
+    int shouldAdmitClient(ZarvoServer*, const Message*) override { return 1; }
+    std::unique_ptr<wire::AppList> applicationList(ZarvoServer*, const Message*) override {
+        return nullptr;
+    }
+
+  private:
+    GamepadController& controller_;
+};
+
+bool receiveMessage(net::SocketHandle socket, std::uint32_t expectedType) {
+    std::vector<std::uint8_t> buffer(wire::headerSize);
+    std::size_t wanted = wire::headerSize;
+    std::size_t done = 0;
+    const net::SocketHandle sockets[] = {socket};
+    net::ReadinessFlags flags[1];
+    while (done < wanted) {
+        if (net::waitForReadiness(sockets, flags, 3000) <= 0) {
+            return false;
+        }
+        const int got = net::receiveSome(socket, buffer.data() + done, wanted - done);
+        if (got <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+        if (done == wire::headerSize && wanted == wire::headerSize) {
+            const std::uint32_t size = wire::readU32(buffer, 0);
+            if (!wire::isValidPacketSize(size)) {
+                return false;
+            }
+            wanted = size;
+            buffer.resize(size);
+        }
+    }
+    return wire::readU32(buffer, 4) == expectedType;
+}
+
+// A pad client over TCP, admitted through Hello, HelloReply and UdpInfo: the pad service
+// takes datagrams only from the hosts of admitted clients.
+net::SocketHandle admitClient(std::uint16_t port) {
+    const net::SocketHandle socket = net::openSocket(net::Family::ipv4, net::Transport::stream);
+    if (socket == net::invalidSocket) {
+        return socket;
+    }
+    const Message hello = wire::buildHello("Bench pad");
+    if (!net::connectTo(socket, net::Family::ipv4, "127.0.0.1", port) ||
+        !net::sendAll(socket, hello.data(), hello.size(), 3000) ||
+        !receiveMessage(socket, wire::HelloReply) || !receiveMessage(socket, wire::UdpInfo)) {
+        net::closeSocket(socket);
+        return net::invalidSocket;
+    }
+    return socket;
+}
+
+// The floor: a thread that waits for readiness and then receives, as the server's loop
+// does, but does nothing else.
+class FloorReceiver {
+  public:
+    explicit FloorReceiver(Arrivals& arrivals) : arrivals_(arrivals) {}
+    ~FloorReceiver() { stop(); }
+    FloorReceiver(const FloorReceiver&) = delete;
+    FloorReceiver& operator=(const FloorReceiver&) = delete;
+
+    std::uint16_t start() {
+        socket_ = net::openSocket(net::Family::ipv4, net::Transport::datagram);
+        std::uint16_t port = 0;
+        int length = 0;
+        if (socket_ == net::invalidSocket || !net::bindLoopback(socket_, net::Family::ipv4, 0) ||
+            !net::boundPort(socket_, port, length)) {
+            return 0;
+        }
+        thread_ = std::thread([this] { receive(); });
+        return port;
+    }
+
+    void stop() {
+        done_.store(true);
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (socket_ != net::invalidSocket) {
+            net::closeSocket(socket_);
+            socket_ = net::invalidSocket;
+        }
+    }
+
+  private:
+    void receive() {
+        std::vector<std::uint8_t> buffer(65535);
+        const net::SocketHandle sockets[] = {socket_};
+        net::ReadinessFlags flags[1];
+        while (!done_.load()) {
+            if (net::waitForReadiness(sockets, flags, 50) <= 0 || !flags[0].readable) {
+                continue;
+            }
+            net::DatagramSource source;
+            if (net::receiveDatagram(socket_, buffer.data(), buffer.size(), source) > 0) {
+                arrivals_.arrived();
+            }
+        }
+    }
+
+    Arrivals& arrivals_;
+    net::SocketHandle socket_ = net::invalidSocket;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+struct LatencyPath {
+    std::uint16_t port = 0;
+    Arrivals* arrivals = nullptr;
+    std::vector<double> micros;
+    int lost = 0;
+};
+
+// One datagram at a time, alternating between the paths so that both see the same machine.
+void measureLatencies(std::span<LatencyPath> paths) {
+    const net::SocketHandle sender = net::openSocket(net::Family::ipv4, net::Transport::datagram);
+    for (int i = 0; i < warmUpSamples + measuredSamples; ++i) {
+        const Message datagram = stickMessage(i);
+        for (LatencyPath& path : paths) {
+            const std::uint64_t next = path.arrivals->count() + 1;
+            std::this_thread::sleep_for(gapBetweenDatagrams);
+            const auto sent = Clock::now();
+            net::sendDatagram(sender, net::Family::ipv4, "127.0.0.1", path.port, datagram.data(),
+                              datagram.size());
+            const auto arrived = path.arrivals->waitFor(next);
+            if (!arrived) {
+                ++path.lost;
+                path.arrivals->waitFor(next);  // a late one must not answer the next send
+                continue;
+            }
+            if (i >= warmUpSamples) {
+                path.micros.push_back(
+                    std::chrono::duration<double, std::micro>(*arrived - sent).count());
+            }
+        }
+    }
+    net::closeSocket(sender);
+}
+
+void printLatency(const char* label, const LatencyPath& path, const LatencyPath* floor) {
+    for (double p : {50.0, 99.0}) {
+        const double value = bench::percentileMicros(path.micros, p);
+        const double ratio =
+            floor == nullptr ? 0.0 : value / bench::percentileMicros(floor->micros, p);
+        bench::printRow(std::string(label) + (p == 50.0 ? " p50" : " p99"), value, "us", ratio);
+    }
+    if (path.lost > 0) {
+        std::printf("  (%d of %d datagrams gave no report within %lld ms)\n", path.lost,
+                    warmUpSamples + measuredSamples, static_cast<long long>(lossTimeout.count()));
+    }
+}
+
+const char* libraryPath(int argc, char** argv) {
+    if (argc > 1) {
+        return argv[1];
+    }
+#ifdef PELLVANE_FAKE_DNSSD
+    return PELLVANE_FAKE_DNSSD;
+#else
+    return nullptr;
+#endif
+}
+
+int measureThroughServer(const char* library) {
+    Arrivals floorArrivals;
+    Arrivals reportArrivals;
+    FloorReceiver floor(floorArrivals);
+    ReportSink sink(&reportArrivals);
+    VirtualController controller(sink);
+    GamepadRoutingDelegate delegate(controller);
+    ZarvoServer server(nullptr, "_kesp._tcp", "");
+    server.setDelegate(&delegate);
+    int status = 0;
+    const std::uint16_t floorPort = floor.start();
+    if (floorPort == 0) {
+        std::fprintf(stderr, "cannot open the floor's receiving socket\n");
+        status = 1;
+    } else if (server.start() == ZarvoServer::startFailed) {
+        std::fprintf(stderr, "the pad server did not start (DNS-SD library %s)\n", library);
+        status = 1;
+    } else if (const net::SocketHandle client = admitClient(server.tcpPort());
+               client == net::invalidSocket) {
+        std::fprintf(stderr, "the bench client was not admitted\n");
+        status = 1;
+    } else {
+        const std::uint64_t openingReports = reportArrivals.count();
+        std::array<LatencyPath, 2> paths{
+            {{floorPort, &floorArrivals, {}, 0}, {server.udpPort4(), &reportArrivals, {}, 0}}};
+        measureLatencies(paths);
+        floor.stop();
+        std::printf("%d datagrams of %zu bytes on each path, %lld ms apart (%llu opening report)\n",
+                    measuredSamples, stickMessage(0).size(),
+                    static_cast<long long>(gapBetweenDatagrams.count()),
+                    static_cast<unsigned long long>(openingReports));
+        printLatency("loopback UDP one-way (floor)", paths[0], nullptr);
+        printLatency("GamepadEvent datagram to report write", paths[1], &paths[0]);
+        net::closeSocket(client);
+    }
+    server.shutDown();
+    controller.closeController();
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* library = libraryPath(argc, argv);
+    if (library == nullptr) {
+        std::fprintf(stderr, "usage: %s DNS-SD-library\n", argv[0]);
+        return 2;
+    }
+    dnssd::LibraryScope scope(library);
+    net::startSocketLibrary();
+
+    const double sticks = messagesPerSecond(stickMessage);
+    const double buttons = messagesPerSecond(buttonMessage);
+    bench::printRow("handleGamepadEvent, 2-axis messages", sticks / 1e6, "M/s");
+    bench::printRow("handleGamepadEvent, button messages", buttons / 1e6, "M/s");
+    bench::printRow("  per 2-axis message", 1e9 / sticks, "ns");
+    bench::printRow("  per button message", 1e9 / buttons, "ns");
+
+    const int status = measureThroughServer(library);
+    net::stopSocketLibrary();
+    return status;
+}
