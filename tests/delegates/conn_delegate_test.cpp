@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "delegates/admission_prompt.h"
+#include "delegates/conn_delegate_w32.h"
+#include "tests/delegates/delegate_test_support.h"
+#include "tests/fakes/fake_desktop.h"
+#include "tests/fakes/fake_dialogs.h"
+#include "tests/fakes/fake_keyboard.h"
+#include "tests/support/debug_capture.h"
+#include "tests/support/test_client.h"
+
+namespace pellvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ConnDelegate : public ::testing::Test {
+  protected:
+    ConnDelegate() {
+        keyboard.setScanCode(0x41, 0x1E);
+        desktop.addProcess(100, "C:\\Windows\\notepad.exe");
+        desktop.addWindow(100);
+    }
+
+    int ask(const Message& hello) { return delegate.shouldAdmitClient(nullptr, &hello); }
+
+    FakeKeyboard keyboard;
+    FakeDesktop desktop;
+    FakeDialogs dialogs;
+    RecordingController controller;
+    ZarvoConnDelegateW32 delegate{keyboard, desktop, dialogs, controller};
+    // Declared last: stopped (and its monitor ended) before the seams go.
+    ZarvoServer server{"Pellvane Test", "_kesp._tcp", ""};
+};
+
+TEST_F(ConnDelegate, AsksTheUserWithTheDeviceName) {
+    dialogs.queueAnswer(dialogs::answerOk);
+    EXPECT_EQ(ask(wire::buildHello("Kitchen iPad")), 1);
+    const auto boxes = dialogs.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Kitchen iPad requested to connect, accept connection?");
+    EXPECT_EQ(boxes[0].caption, "Pellvane Server");
+    EXPECT_EQ(boxes[0].style, 0x50121u);
+    EXPECT_FALSE(boxes[0].wide);
+}
+
+TEST_F(ConnDelegate, OnlyAnExplicitOkAdmits) {
+    const Message hello = wire::buildHello("pad");
+    dialogs.queueAnswer(dialogs::answerCancel);
+    EXPECT_EQ(ask(hello), 0);
+    // A box that could not be shown is no agreement either.
+    dialogs.queueAnswer(dialogs::boxFailed);
+    EXPECT_EQ(ask(hello), 0);
+    dialogs.queueAnswer(dialogs::answerOk);
+    EXPECT_EQ(ask(hello), 1);
+    EXPECT_EQ(delegate.shouldAdmitClient(nullptr, nullptr), 0);
+    EXPECT_EQ(dialogs.boxCount(), 3);
+}
+
+TEST_F(ConnDelegate, DeviceNameIsReadNoFurtherThanItsFieldOrTheMessage) {
+    Message hello = wire::buildHello("");
+    std::fill(hello.begin() + 12, hello.begin() + 140, 'n');
+    hello.push_back('X');
+    EXPECT_EQ(admissionQuestion(hello),
+              std::string(128, 'n') + " requested to connect, accept connection?");
+    Message shortHello = wire::buildHello("abcdef");
+    shortHello.resize(15);
+    EXPECT_EQ(admissionQuestion(shortHello), "abc requested to connect, accept connection?");
+    EXPECT_EQ(admissionQuestion(Message(5, 'z')), " requested to connect, accept connection?");
+}
+
+TEST_F(ConnDelegate, ApplicationListIsBuiltAfreshEachTime) {
+    auto list = delegate.applicationList(&server, nullptr);
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->records.size(), 1u);
+    EXPECT_EQ(list->records[0].nameView(), "notepad");
+    desktop.addProcess(200, "C:\\Games\\my.game.exe");
+    desktop.addWindow(200);
+    list = delegate.applicationList(&server, nullptr);
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->records.size(), 2u);
+}
+
+TEST_F(ConnDelegate, RoutesEachTypeToItsHandler) {
+    DebugCapture capture;
+    const Message gamepad = makeMessage(wire::GamepadEvent, 0, 28, 3);
+    delegate.serverDidReceiveMessage(&server, gamepad);
+    EXPECT_EQ(controller.events(), std::vector<Message>{gamepad});
+
+    delegate.serverDidReceiveMessage(&server, keyMessage(wire::KeyDown, {keyAt(0)}));
+    delegate.serverDidReceiveMessage(&server, keyMessage(wire::KeyUp, {keyAt(0)}));
+    EXPECT_EQ(keyboard.records(),
+              (std::vector<keyboard::KeyRecord>{{0, 0x1E, 0x8, 0}, {0, 0x1E, 0xA, 0}}));
+
+    wire::AppNameRecord wanted;
+    wanted.setName("<generic>");
+    delegate.serverDidReceiveMessage(&server, wire::buildAppName(wanted));
+    EXPECT_EQ(server.wantedApp.nameView(), "<generic>");
+    EXPECT_EQ(capture.count("Received wanted appplication: "), 1);
+    EXPECT_EQ(capture.count("Delegate: none event!\n"), 0);
+
+    for (std::uint32_t type : {1u, 2u, 3u, 7u, 9u, 10u, 0xFFFFFFFFu}) {
+        delegate.serverDidReceiveMessage(&server, makeMessage(type, 0, 132));
+    }
+    delegate.serverDidReceiveMessage(&server, Message(6, 5));  // no whole header
+    EXPECT_EQ(capture.count("Delegate: none event!\n"), 8);
+    EXPECT_EQ(controller.events().size(), 1u);
+    EXPECT_EQ(keyboard.records().size(), 2u);
+}
+
+TEST_F(ConnDelegate, BlockedKeysBeepAndGamepadEventsStillPass) {
+    server.keysBlocked.store(1);
+    delegate.serverDidReceiveMessage(&server, keyMessage(wire::KeyDown, {keyAt(0), keyAt(0)}));
+    delegate.serverDidReceiveMessage(&server, keyMessage(wire::KeyUp, {keyAt(0)}));
+    delegate.serverDidReceiveMessage(&server, makeMessage(wire::GamepadEvent, 0, 28));
+    EXPECT_EQ(keyboard.beepCount(), 1);
+    EXPECT_TRUE(keyboard.records().empty());
+    EXPECT_EQ(controller.events().size(), 1u);
+}
+
+TEST_F(ConnDelegate, AdmissionsStartOneMonitorAndOpenTheControllerEachTime) {
+    DebugCapture capture;
+    delegate.serverDidAdmitClient(nullptr);
+    EXPECT_EQ(controller.openCalls(), 0);
+    EXPECT_EQ(server.monitorThread.state(), WorkerThread::State::idle);
+
+    delegate.serverDidAdmitClient(&server);
+    delegate.serverDidAdmitClient(&server);
+    EXPECT_EQ(server.monitorThread.state(), WorkerThread::State::running);
+    EXPECT_EQ(controller.openCalls(), 2);
+    // No window in front here: each monitor cycle says so, and only one monitor runs.
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (capture.count("NULL FMAPP\n") == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(capture.count("NULL FMAPP\n"), 1);
+    server.monitorThread.stopAndJoin();
+}
+
+TEST_F(ConnDelegate, ControllerOperationsForwardAndDestructionCloses) {
+    EXPECT_EQ(delegate.openController(), 1);
+    delegate.closeController();
+    EXPECT_EQ(controller.closeCalls(), 1);
+    RecordingController missing(false);
+    auto other = std::make_unique<ZarvoConnDelegateW32>(keyboard, desktop, dialogs, missing);
+    EXPECT_EQ(other->openController(), 0);
+    EXPECT_EQ(missing.closeCalls(), 0);
+    other.reset();
+    EXPECT_EQ(missing.closeCalls(), 1);
+}
+
+// The delegate behind a real pad service: the prompt decides, the list goes out in the
+// HelloReply, and keys arrive over TCP and as datagrams.
+class ConnDelegateOnServer : public ConnDelegate {
+  protected:
+    void SetUp() override {
+        padServer = makeServer(&delegate);
+        ASSERT_NE(padServer->start(), ZarvoServer::startFailed);
+    }
+    void TearDown() override { padServer->shutDown(); }
+
+    ServerEnvironment environment;
+    std::unique_ptr<ZarvoServer> padServer;
+};
+
+TEST_F(ConnDelegateOnServer, AdmittedDeviceGetsTheApplicationsAndTypes) {
+    dialogs.queueAnswer(dialogs::answerOk);
+    TestClient client;
+    ASSERT_TRUE(client.connect(net::Family::ipv4, padServer->tcpPort()));
+    ASSERT_TRUE(client.sendHello("pad"));
+    const auto reply = client.readMessage();
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(wire::readU32(*reply, 4), wire::HelloReply);
+    const auto apps = wire::readHelloReplyApps(*reply);
+    ASSERT_EQ(apps.size(), 1u);
+    EXPECT_EQ(apps[0].nameView(), "notepad");
+    EXPECT_EQ(apps[0].processId, 100u);
+    const auto info = client.readMessage();
+    ASSERT_TRUE(info);
+    ASSERT_EQ(wire::readU32(*info, 4), wire::UdpInfo);
+
+    auto waitForRecords = [&](std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        while (keyboard.records().size() < count && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+    };
+    ASSERT_TRUE(client.send(keyMessage(wire::KeyDown, {keyAt(0)})));
+    waitForRecords(1);
+    ASSERT_TRUE(sendDatagram(net::Family::ipv4, padServer->udpPort4(),
+                             keyMessage(wire::KeyUp, {keyAt(0)})));
+    waitForRecords(2);
+    EXPECT_EQ(keyboard.records(),
+              (std::vector<keyboard::KeyRecord>{{0, 0x1E, 0x8, 0}, {0, 0x1E, 0xA, 0}}));
+    EXPECT_EQ(controller.openCalls(), 1);
+}
+
+TEST_F(ConnDelegateOnServer, RefusedDeviceIsSentAway) {
+    dialogs.queueAnswer(dialogs::answerCancel);
+    TestClient client;
+    ASSERT_TRUE(client.connect(net::Family::ipv4, padServer->tcpPort()));
+    ASSERT_TRUE(client.sendHello("stranger"));
+    const auto reply = client.readMessage();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(wire::readU32(*reply, 4), wire::Refusal);
+    EXPECT_TRUE(client.waitForClose());
+    EXPECT_EQ(controller.openCalls(), 0);
+    EXPECT_EQ(padServer->monitorThread.state(), WorkerThread::State::idle);
+}
+
+}  // namespace
+}  // namespace pellvane::testing
