@@ -1,7 +1,5 @@
 // The tray program's entry: one instance, the two services, the hidden window with its
 // tray icon, the message loop, and an orderly end.
-#include <windows.h>
-
 #include "server/dnssd_binding.h"
 #include "shell/application.h"
 #include "shell/single_instance.h"
@@ -9,6 +7,9 @@
 #include "shell/win32/application_tray_actions.h"
 #include "shell/win32/main_window.h"
 #include "shell/win32/resource_ids.h"
+
+// Last: its MAXUINT16 macro would otherwise rewrite the wire protocol's constant.
+#include <windows.h>
 
 namespace {
 

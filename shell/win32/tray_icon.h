@@ -2,8 +2,9 @@
 // again when Explorer restarts, deleted at shutdown.
 #pragma once
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 namespace pellvane::shell::win32 {
 
