@@ -199,7 +199,12 @@ class Session {
         if (!connection_.send(buildChannelEvent(command_.channelBytes))) {
             return {exitConnectionClosed, "connection closed by the server while sending"};
         }
-        return awaitAdmission(false);
+        Failure failed = awaitAdmission(false);
+        if (failed.code == exitConnectionClosed) {
+            // A pad service closes a connection whose first message is not a Hello.
+            failed.line += " (is it a channel service?)";
+        }
+        return failed;
     }
 
     // Stays connected for a while: the server takes datagrams only from admitted hosts,

@@ -194,6 +194,14 @@ TEST_F(PadToolTest, ChannelEventIsAdmittedAndHandedOn) {
     EXPECT_EQ(event, (Message{15, 0, 0, 0, 7, 0, 0, 0, 3, 0, 0, 0, 1, 2, 0xFF}));
 }
 
+TEST_F(PadToolTest, ChannelEventToAPadServiceIsClosedAndSaysSo) {
+    startPad();
+    const ToolRun result = run(toPad("channel", {"--hex", "00"}));
+    EXPECT_EQ(result.code, exitConnectionClosed);
+    EXPECT_NE(result.err.find("(is it a channel service?)"), std::string::npos) << result.err;
+    EXPECT_EQ(padDelegate.count("message:7"), 0);
+}
+
 TEST_F(PadToolTest, ConnectReportsListPortsAndApplicationsUntilStopped) {
     startPad();
     wire::AppNameRecord notepad;
