@@ -20,6 +20,9 @@ std::atomic<void*> deallocateCache{nullptr};
 std::atomic<void*> browseCache{nullptr};
 std::atomic<void*> resolveCache{nullptr};
 
+// Set once the library has refused registration flags (see DNSServiceRegister).
+std::atomic<bool> flagsRefused{false};
+
 dynlib::LibraryHandle presentLibrary() {
     std::atomic<dynlib::LibraryHandle>* pointer = libraryHandlePointer.load();
     return pointer == nullptr ? nullptr : pointer->load();
@@ -54,6 +57,7 @@ void unloadLibrary() {
         dynlib::close(library);
     }
     libraryHandlePointer.store(nullptr);
+    flagsRefused.store(false);
     for (auto* cache : {&registerCache, &sockFDCache, &processResultCache, &deallocateCache,
                         &browseCache, &resolveCache}) {
         cache->store(nullptr);
@@ -70,11 +74,16 @@ DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags fla
     if (function == nullptr) {
         return kDNSServiceErr_Unknown;
     }
+    // Avahi's compatibility library refuses every flag it does not implement, peer-to-peer
+    // included, and warns on standard error each time; the registration itself works
+    // without them, so after one refusal the flags are left out for good.
+    if (flagsRefused.load()) {
+        flags = 0;
+    }
     DNSServiceErrorType result = function(sdRef, flags, interfaceIndex, name, regtype, domain,
                                           host, port, txtLen, txtRecord, callBack, context);
-    // Avahi's compatibility library refuses every flag it does not implement, peer-to-peer
-    // included; the registration itself works without them, so ask once more plainly.
     if (result == kDNSServiceErr_Unsupported && flags != 0) {
+        flagsRefused.store(true);
         result = function(sdRef, 0, interfaceIndex, name, regtype, domain, host, port, txtLen,
                           txtRecord, callBack, context);
     }

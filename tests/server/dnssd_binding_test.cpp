@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
 #include "platform/sockets.h"
+#include "tests/support/environment.h"
 
 namespace pellvane::dnssd {
 namespace {
@@ -57,6 +63,32 @@ TEST_F(DnssdBindingTest, MissingFunctionsFailAloneWhileTheOthersWork) {
         EXPECT_EQ(DNSServiceProcessResult(ref), kDNSServiceErr_Unknown);
     }
     DNSServiceRefDeallocate(ref);
+}
+
+// Avahi refuses the peer-to-peer flag; the binding asks again without flags, and after the
+// first refusal asks without them straight away, so the library's warning comes only once.
+TEST_F(DnssdBindingTest, RefusedFlagsAreLeftOutAfterTheFirstRefusal) {
+    const std::string logPath = ::testing::TempDir() + "pellvane-dnssd-refusals.log";
+    std::remove(logPath.c_str());
+    testing::ScopedEnvironment log("PELLVANE_FAKE_DNSSD_LOG", logPath.c_str());
+    testing::ScopedEnvironment refuse("PELLVANE_FAKE_DNSSD_REFUSE_FLAGS", "1");
+    loadLibrary(PELLVANE_FAKE_DNSSD);
+    for (int registration = 0; registration < 3; ++registration) {
+        DNSServiceRef ref = nullptr;
+        ASSERT_EQ(registerSomething(ref), kDNSServiceErr_NoError);
+        DNSServiceRefDeallocate(ref);
+    }
+    std::ifstream file(logPath);
+    std::stringstream lines;
+    lines << file.rdbuf();
+    const std::string text = lines.str();
+    std::size_t refusals = 0;
+    for (std::size_t at = text.find("refused"); at != std::string::npos;
+         at = text.find("refused", at + 1)) {
+        ++refusals;
+    }
+    EXPECT_EQ(refusals, 1u);
+    EXPECT_NE(text.find("name _kesp._tcp - 4660"), std::string::npos);
 }
 
 TEST_F(DnssdBindingTest, EveryEntryPointFailsAfterUnloading) {

@@ -2,7 +2,9 @@
 // gets a reply socket that is readable at once, and processing it calls the reply callback
 // as a real library would. Set PELLVANE_FAKE_DNSSD_ERROR to a number to make every reply
 // report that error, and PELLVANE_FAKE_DNSSD_LOG to a file to have each registration
-// appended to it as "name type domain port".
+// appended to it as "name type domain port". With PELLVANE_FAKE_DNSSD_REFUSE_FLAGS set it
+// refuses every request with flags, as Avahi's compatibility library does, and logs
+// "refused flags" for each refusal.
 #include <cstdio>
 #include <cstdlib>
 
@@ -31,24 +33,35 @@ namespace {
     return text == nullptr ? kDNSServiceErr_NoError : std::atoi(text);
 }
 
-void logRegistration(const char* name, const char* type, const char* domain, std::uint16_t port) {
+void logLine(const char* line) {
     const char* path = std::getenv("PELLVANE_FAKE_DNSSD_LOG");
     if (path == nullptr) {
         return;
     }
     if (std::FILE* log = std::fopen(path, "a")) {
-        const unsigned hostPort = static_cast<unsigned>(((port & 0xFF) << 8) | (port >> 8));
-        std::fprintf(log, "%s %s %s %u\n", name, type, domain[0] == '\0' ? "-" : domain, hostPort);
+        std::fputs(line, log);
         std::fclose(log);
     }
+}
+
+void logRegistration(const char* name, const char* type, const char* domain, std::uint16_t port) {
+    const unsigned hostPort = static_cast<unsigned>(((port & 0xFF) << 8) | (port >> 8));
+    char line[512];
+    std::snprintf(line, sizeof line, "%s %s %s %u\n", name, type,
+                  domain[0] == '\0' ? "-" : domain, hostPort);
+    logLine(line);
 }
 
 }  // namespace
 
 FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceRegister(
-    DNSServiceRef* sdRef, DNSServiceFlags, std::uint32_t, const char* name, const char* regtype,
-    const char* domain, const char*, std::uint16_t port, std::uint16_t, const void*,
-    DNSServiceRegisterReply callBack, void* context) {
+    DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t, const char* name,
+    const char* regtype, const char* domain, const char*, std::uint16_t port, std::uint16_t,
+    const void*, DNSServiceRegisterReply callBack, void* context) {
+    if (flags != 0 && std::getenv("PELLVANE_FAKE_DNSSD_REFUSE_FLAGS") != nullptr) {
+        logLine("refused flags\n");
+        return kDNSServiceErr_Unsupported;
+    }
     auto* registration = new FakeRegistration{};
     registration->callback = callBack;
     registration->context = context;
