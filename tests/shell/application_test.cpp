@@ -39,6 +39,13 @@ bool eventually(Condition condition, std::chrono::milliseconds limit = std::chro
     return true;
 }
 
+// The test's own hold on the socket library: on Windows the application's shutdown ends
+// its own, which must not take the test clients' sockets with it.
+struct SocketLibrary {
+    SocketLibrary() { net::startSocketLibrary(); }
+    ~SocketLibrary() { net::stopSocketLibrary(); }
+};
+
 class ApplicationTest : public ::testing::Test {
   protected:
     ApplicationTest() {
@@ -54,6 +61,7 @@ class ApplicationTest : public ::testing::Test {
         return client;
     }
 
+    SocketLibrary socketLibrary;
     dnssd::LibraryScope dnssdLibrary{PELLVANE_FAKE_DNSSD};
     FakeKeyboard keyboard;
     FakeDesktop desktop;
