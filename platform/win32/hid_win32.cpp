@@ -1,9 +1,11 @@
 // HID interfaces on Windows: setupapi enumerates them, hid.dll identifies them, and the
 // device files take the output reports.
 #include <windows.h>
-// The hid and setupapi headers need windows.h before them.
-#include <hidpi.h>
-#include <hidsdi.h>
+// The hid and setupapi headers need windows.h before them; mingw's hid headers declare
+// C functions without saying so.
+extern "C" {
+#include <hidsdi.h>  // brings hidpi.h after the usage types it needs
+}
 #include <setupapi.h>
 
 #include <cstddef>
