@@ -38,24 +38,17 @@ bool takesValue(std::string_view option) {
     return option != "--udp";
 }
 
+// The whole text as a decimal number of the type's range.
 template <class Integer>
-std::optional<Integer> parseInteger(std::string_view text) {
-    Integer value{};
+bool parseInteger(std::string_view text, Integer& value) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
-        return std::nullopt;
-    }
-    return value;
+    return error == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
-std::optional<float> parseFiniteFloat(std::string_view text) {
-    float value = 0.0f;
+bool parseFiniteFloat(std::string_view text, float& value) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty() ||
-        !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
+    return error == std::errc() && end == text.data() + text.size() && !text.empty() &&
+           std::isfinite(value);
 }
 
 int hexDigit(char c) {
@@ -117,11 +110,11 @@ class Parser {
             }
             command_.deviceName = std::string(value);
         } else if (option == "--key") {
-            const auto key = parseInteger<std::uint32_t>(value);
-            if (!key || *key >= keyIndexLimit) {
+            std::uint32_t key = 0;
+            if (!parseInteger(value, key) || key >= keyIndexLimit) {
                 return "--key takes a key position from 0 to 262, not '" + std::string(value) + "'";
             }
-            command_.keys.push_back(*key);
+            command_.keys.push_back(key);
         } else if (option == "--axis") {
             return applyAxis(value);
         } else if (option == "--button") {
@@ -150,37 +143,37 @@ class Parser {
     std::string applyAxis(std::string_view assignment) {
         std::string_view id;
         std::string_view value;
-        const auto axis =
-            splitAssignment(assignment, id, value) ? parseInteger<std::uint32_t>(id) : std::nullopt;
-        const auto position = parseFiniteFloat(value);
-        if (!axis || *axis >= axisIdLimit || !position) {
+        std::uint32_t axis = 0;
+        float position = 0.0f;
+        if (!splitAssignment(assignment, id, value) || !parseInteger(id, axis) ||
+            axis >= axisIdLimit || !parseFiniteFloat(value, position)) {
             return "--axis takes ID=VALUE with an axis from 0 to 13 and a number, not '" +
                    std::string(assignment) + "'";
         }
-        command_.axes.push_back({*axis, *position});
+        command_.axes.push_back({axis, position});
         return {};
     }
 
     std::string applyButton(std::string_view assignment) {
         std::string_view id;
         std::string_view value;
-        const auto button =
-            splitAssignment(assignment, id, value) ? parseInteger<std::uint32_t>(id) : std::nullopt;
-        if (!button || *button >= buttonLimit || (value != "0" && value != "1")) {
+        std::uint32_t button = 0;
+        if (!splitAssignment(assignment, id, value) || !parseInteger(id, button) ||
+            button >= buttonLimit || (value != "0" && value != "1")) {
             return "--button takes N=0 or N=1 with a button from 0 to 19, not '" +
                    std::string(assignment) + "'";
         }
-        command_.buttons.push_back({*button, value == "1"});
+        command_.buttons.push_back({button, value == "1"});
         return {};
     }
 
     static std::string applyMilliseconds(std::string_view value, std::string_view option,
                                          int& target) {
-        const auto ms = parseInteger<int>(value);
-        if (!ms || *ms < 0 || *ms > longestWaitMs) {
+        int ms = 0;
+        if (!parseInteger(value, ms) || ms < 0 || ms > longestWaitMs) {
             return std::string(option) + " takes milliseconds, not '" + std::string(value) + "'";
         }
-        target = *ms;
+        target = ms;
         return {};
     }
 
@@ -288,11 +281,11 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> args) {
     }
     if (wanted >= 2) {
         command.host = positionals[0];
-        const auto port = parseInteger<std::uint16_t>(positionals[1]);
-        if (!port || *port == 0) {
+        std::uint16_t port = 0;
+        if (!parseInteger(positionals[1], port) || port == 0) {
             return failure("PORT must be a number from 1 to 65535, not '" + positionals[1] + "'");
         }
-        command.port = *port;
+        command.port = port;
     }
     if (positionals.size() == 3) {
         (command.kind == CommandKind::type ? command.text : command.app) = positionals[2];
