@@ -5,8 +5,9 @@ Each case copies pellvane-server.exe and the test dnssd.dll into a fresh working
 starts the program there under Wine and drives it from outside: pad clients connect from
 this side to the ports that the test dnssd.dll logs, and pellvane-e2e-helper.exe acts as the
 user at the desktop (answers message boxes, clicks the tray icon, opens the menu, stands in
-front as an application). The program's debug lines (WINEDEBUG=+debugstr) and the shell's
-tray calls (+systray) are read from its standard error.
+front as an application). The program's debug lines (WINEDEBUG=+debugstr; Wine 8.0 writes
+the wide ones on its warn+seh channel) and its tray calls (+systray) are read from its
+standard error.
 
 Usage: wine_e2e.py CASE --server EXE --dnssd DLL --helper EXE
 """
@@ -81,11 +82,15 @@ class Helper:
         self.exe = exe
 
     def run(self, *args, timeout=90):
-        completed = subprocess.run([WINE, self.exe, *args], capture_output=True, text=True,
-                                   timeout=timeout)
-        output = completed.stdout.strip()
-        print("helper %s -> %d %s" % (" ".join(args), completed.returncode, output), flush=True)
-        return completed.returncode, output
+        # Output through a file, not a pipe: Wine's service processes that a program may
+        # start inherit its handles and would hold a pipe open long after it ended.
+        with tempfile.TemporaryFile(mode="w+") as output_file:
+            code = subprocess.run([WINE, self.exe, *args], stdout=output_file,
+                                  stderr=subprocess.DEVNULL, timeout=timeout).returncode
+            output_file.seek(0)
+            output = output_file.read().strip()
+        print("helper %s -> %d %s" % (" ".join(args), code, output), flush=True)
+        return code, output
 
     def succeeds(self, *args, timeout=90):
         return self.run(*args, timeout=timeout)[0] == 0
@@ -128,7 +133,7 @@ class Server:
     def start(self):
         env = dict(os.environ)
         env["PELLVANE_FAKE_DNSSD_LOG"] = windows_path(self.log)
-        env["WINEDEBUG"] = "-all,+debugstr,+systray"
+        env["WINEDEBUG"] = "-all,+debugstr,warn+seh,+systray"
         with open(self.stderr_path, "w") as stderr:
             self.process = subprocess.Popen([WINE, self.exe], cwd=self.workdir, env=env,
                                             stdout=subprocess.DEVNULL, stderr=stderr)
@@ -363,6 +368,14 @@ def case_tray(session):
     again, reply = admitted_client(session, server, "e2e-again")
     check(reply.kind == pad_wire.HELLO_REPLY, "pads are admitted on the new port")
     again.close()
+
+    time.sleep(1)  # the program sees the pad leave
+    check(session.helper.open_tray_menu(WM_RBUTTONUP), "the menu opens without pads")
+    check(session.helper.succeeds("press-key", VK_D), "D pressed in the menu")
+    check(session.helper.succeeds("press-key", VK_ESCAPE), "Escape pressed")
+    check(session.helper.succeeds("expect-no-menu", "5000"), "the menu is closed")
+    time.sleep(2)
+    check(len(server.registrations()) == 3, "without pads the menu offers no Disconnect")
 
     check(session.helper.succeeds("post-command", IDM_DISCONNECT), "Disconnect command posted")
     check(wait_until(lambda: len(server.registrations()) == 4, 30),
