@@ -134,10 +134,12 @@ e2e_question_count() {
     grep -o 'requested to connect, accept connection?' "$e2e_work/$1.err" | wc -l
 }
 
+e2e_has_questions() {
+    (($(e2e_question_count "$1") >= $2))
+}
+
 e2e_wait_for_questions() {
-    local name=$1 count=$2
-    e2e_wait 10 test "$(e2e_question_count "$name")" -ge "$count" ||
-        e2e_fail "question $count did not appear"
+    e2e_wait 10 e2e_has_questions "$1" "$2" || e2e_fail "question $2 did not appear"
 }
 
 # e2e_browse TYPE: "ADDRESS PORT" of each resolved IPv4 announcement that the pad sees.

@@ -1,0 +1,82 @@
+#!/bin/bash
+# A pad's way in and its keys: the pad finds the service through DNS-SD, the local user is
+# asked on the program's terminal and answers on its standard input; OK admits (HelloReply
+# with the host's name, then UdpInfo), Cancel refuses (Refusal, connection closed), over IPv4
+# and IPv6. An admitted pad's typed capital letter comes out as the SendInput records of
+# Shift and the letter, over TCP and as datagrams. A quit while a question is open still ends
+# the program with exit code 0.
+set -u
+source "$(dirname "$(readlink -f "$0")")/e2e_common.sh"
+[[ -n $e2e_pad_tool ]] || e2e_fail "no pad tool given"
+
+# Shift (scan code 0x2A) then A (0x1E) pressed, then both released in the same order.
+readonly shifted_a=$'SendInput wVk=0x0000 wScan=0x002A dwFlags=0x8
+SendInput wVk=0x0000 wScan=0x001E dwFlags=0x8
+SendInput wVk=0x0000 wScan=0x002A dwFlags=0xA
+SendInput wVk=0x0000 wScan=0x001E dwFlags=0xA'
+
+input_lines() {
+    grep -E '^(SendInput|Beep) ' "$e2e_work/server.out"
+}
+
+# e2e_type NAME HOST PORT ARGS...: the pad tool types, the user admits it, the tool ends.
+type_as_admitted_pad() {
+    local name=$1 host=$2 port=$3 questions tool
+    shift 3
+    questions=$(e2e_question_count server)
+    (e2e_exec pad "$e2e_pad_tool" type "$host" "$port" --name "$name" --timeout 20000 "$@" \
+        >"$e2e_work/$name.log" 2>&1) &
+    tool=$!
+    e2e_wait_for_questions server $((questions + 1))
+    e2e_answer y
+    e2e_wait 20 eval "! kill -0 $tool 2>/dev/null" || e2e_fail "$name did not finish"
+    wait "$tool" || e2e_fail "$name failed: $(cat "$e2e_work/$name.log")"
+}
+
+e2e_setup_network
+e2e_start_server server
+pad_port=$(e2e_found_port _kesp._tcp) || e2e_fail "the pad service is not announced"
+readonly host_hex=$(printf '%s' "$(hostname)" | od -An -tx1 -v | tr -d ' \n')
+
+e2e_step "OK admits over IPv4"
+e2e_admitted ipv4-pad "$server_ipv4" "$pad_port"
+grep -q "^message 2 .*$host_hex" "$e2e_work/ipv4-pad.log" || e2e_fail "the HelloReply does not carry the host name"
+# UdpInfo: 56 bytes, the family numbers 2 and 23 in the body.
+grep -qE '^message 9 [0-9]+ 38000000090000' "$e2e_work/ipv4-pad.log" || e2e_fail "UdpInfo is not 56 bytes"
+
+e2e_step "OK admits over IPv6"
+e2e_admitted ipv6-pad "$server_ipv6" "$pad_port"
+
+e2e_step "Cancel refuses"
+e2e_client refused-pad "$server_ipv6" "$pad_port"
+questions=$(e2e_question_count server)
+e2e_client_send refused-pad "hello refused-pad"
+e2e_wait_for_questions server $((questions + 1))
+e2e_answer n
+e2e_client_saw refused-pad '^message 3 ' || e2e_fail "no Refusal after Cancel"
+e2e_client_saw refused-pad '^closed$' || e2e_fail "the refused connection stayed open"
+! grep -q '^message 2 ' "$e2e_work/refused-pad.log" || e2e_fail "a refused pad got a HelloReply"
+# A refused pad leaves the admitted ones alone.
+e2e_client_send ipv4-pad "send 0c000000ffff000000000000"
+e2e_wait 3 grep -q '^closed$' "$e2e_work/ipv4-pad.log" && e2e_fail "an admitted pad was dropped"
+
+e2e_step "a typed capital letter"
+type_as_admitted_pad typing-pad "$server_ipv4" "$pad_port" A
+e2e_wait 10 eval '[[ $(input_lines) == "$shifted_a" ]]' ||
+    e2e_fail "typed A gave: $(input_lines)"
+
+e2e_step "the same as datagrams over IPv6"
+type_as_admitted_pad datagram-pad "$server_ipv6" "$pad_port" --udp A
+e2e_wait 10 eval '[[ $(input_lines) == "$shifted_a"$'"'"'\n'"'"'"$shifted_a" ]]' ||
+    e2e_fail "typed A as datagrams gave: $(input_lines)"
+
+e2e_step "a quit while a question is open"
+e2e_client waiting-pad "$server_ipv4" "$pad_port"
+questions=$(e2e_question_count server)
+e2e_client_send waiting-pad "hello waiting-pad"
+e2e_wait_for_questions server $((questions + 1))
+e2e_stop_server TERM 15
+[[ $e2e_server_status -eq 0 ]] || e2e_fail "the program ended with $e2e_server_status"
+grep -q 'Pellvane Server: quitting without waiting for the open question.' "$e2e_work/server.err" ||
+    e2e_fail "the quit did not say why it did not wait"
+echo "PASS"
