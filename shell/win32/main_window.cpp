@@ -112,6 +112,9 @@ bool createMainWindow(HINSTANCE instance, TrayActions& actions) {
         return false;
     }
     shell.taskbarCreatedMessage = ::RegisterWindowMessageW(L"TaskbarCreated");
+    // Started as administrator, the program would otherwise never hear Explorer's
+    // announcement: the system filters registered messages from less privileged senders.
+    ::ChangeWindowMessageFilterEx(window, shell.taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
     shell.trayIcon.prepare(window, ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL)), shell.title);
     // Without a notification area (no shell yet) the icon arrives with TaskbarCreated.
     shell.trayIcon.add();
