@@ -15,6 +15,7 @@ Usage: wine_e2e.py CASE --server EXE --dnssd DLL --helper EXE
 import argparse
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -221,14 +222,35 @@ def running_server(session, label="server"):
     return server
 
 
-def admitted_client(session, server, device_name):
-    client = pad_wire.Client(server.last_port(PAD_TYPE))
+def admitted_client(session, server, device_name, family=socket.AF_INET):
+    client = pad_wire.Client(server.last_port(PAD_TYPE), family)
     client.send(pad_wire.hello(device_name))
     box = session.helper.answer_box(device_name + " requested to connect, accept connection?",
                                     "ok")
     check(box is not None, "the admission box names the device " + device_name)
     reply = client.receive_kind(pad_wire.HELLO_REPLY)
     return client, reply
+
+
+def app_reported(client, name, timeout):
+    """Whether the program reports `name` as the application in front within `timeout`."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            if client.receive_kind(pad_wire.APP_NAME, 1.0).app_name() == name:
+                return True
+        except TimeoutError:
+            pass
+    return False
+
+
+def has_ipv6_loopback():
+    try:
+        with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as probe:
+            probe.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
 
 
 def quit_through_command(session, server, window):
@@ -287,8 +309,11 @@ def case_second_instance(session):
     check(len(first.registrations()) == 2, "the second instance registered nothing")
     check(first.running() and session.helper.tray_icon_present(window),
           "the first instance runs on with its tray icon")
-    client, reply = admitted_client(session, first, "after-second")
-    check(reply.kind == pad_wire.HELLO_REPLY, "the first instance still admits pads")
+    family = socket.AF_INET6 if has_ipv6_loopback() else socket.AF_INET
+    client, reply = admitted_client(session, first, "after-second", family)
+    check(reply.kind == pad_wire.HELLO_REPLY,
+          "the first instance still admits pads (over IPv%d)" %
+          (6 if family == socket.AF_INET6 else 4))
     client.close()
     quit_through_command(session, first, window)
 
@@ -306,10 +331,19 @@ def case_admission(session):
           "UdpInfo follows with the UDP ports")
 
     keys_file = os.path.join(session.workdir, "keys.txt")
-    recorder = session.helper.start("record-keys", windows_path(keys_file), "60000")
+    recorder = session.helper.start("record-keys", windows_path(keys_file), "90000")
     session.others.append(recorder)
     check(wait_until(lambda: "ready" in read_lines(keys_file), 30),
           "a test window is in front")
+    check(app_reported(client, "pellvane-e2e-helper", 20),
+          "the test window's application is reported in front")
+
+    client.send(pad_wire.app_name("notepad"))
+    client.send(pad_wire.typed_character(pad_wire.KEY_DOWN, "x"))
+    client.send(pad_wire.typed_character(pad_wire.KEY_UP, "x"))
+    time.sleep(3)
+    check(key_lines(keys_file) == [], "keys are dropped while another application is wanted")
+
     client.send(pad_wire.app_name("<generic>"))
     for character in "Hi":
         client.send(pad_wire.typed_character(pad_wire.KEY_DOWN, character))
@@ -318,6 +352,20 @@ def case_admission(session):
     wait_until(lambda: len(key_lines(keys_file)) >= len(expected), 20)
     check(key_lines(keys_file) == expected,
           "typed text reaches the window in front as scan codes: %s" % key_lines(keys_file))
+
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as datagrams:
+        for kind in (pad_wire.KEY_DOWN, pad_wire.KEY_UP):
+            datagrams.sendto(pad_wire.typed_character(kind, "o"), ("127.0.0.1", port4))
+    expected += ["down 18", "up 18"]
+    wait_until(lambda: len(key_lines(keys_file)) >= len(expected), 20)
+    check(key_lines(keys_file) == expected, "keys sent as datagrams to the UDP port arrive too")
+
+    channel = pad_wire.Client(server.last_port(CHANNEL_TYPE))
+    event = pad_wire.channel_event(b"e2e channel payload")
+    channel.send(event)
+    relayed = client.receive_kind(pad_wire.CHANNEL_EVENT)
+    check(relayed.data == event, "a channel event reaches the pad byte for byte")
+    channel.close()
 
     refused = pad_wire.Client(server.last_port(PAD_TYPE))
     refused.send(pad_wire.hello("e2e-refused"))
@@ -341,13 +389,7 @@ def case_notepad(session):
 
     check(session.helper.succeeds("activate", "Notepad", "10000"), "notepad is brought in front")
 
-    def notepad_reported():
-        try:
-            return client.receive_kind(pad_wire.APP_NAME, 1.0).app_name() == "notepad"
-        except TimeoutError:
-            return False
-
-    check(wait_until(notepad_reported, 20, interval=0), "notepad is reported as AppName")
+    check(app_reported(client, "notepad", 20), "notepad is reported as AppName")
     client.close()
     quit_through_command(session, server, window)
 
