@@ -6,4 +6,4 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../../scripts/wine-env.sh"
 pellvane_start_xvfb
 pellvane_prepare_wine_prefix
-exec python3 "$here/wine_e2e.py" "$@"
+PYTHONDONTWRITEBYTECODE=1 exec python3 "$here/wine_e2e.py" "$@"
