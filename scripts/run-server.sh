@@ -1,12 +1,132 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts Pellvane Server in the foreground on this Linux machine.
+# Sets up, builds and starts Pellvane Server (build/linux/pellvane-server) in the foreground;
+# its arguments are passed on (--debug, --help).
+#
+# The program announces itself through avahi-daemon. Where the machine's own avahi-daemon
+# runs, that one is used. Where none answers, this script starts a D-Bus system bus (if none
+# runs either) and an avahi-daemon of its own that publishes on the loopback interface only,
+# so that nothing leaves the machine, and stops them again when the server ends.
+#
+# PELLVANE_SERVER=<path> runs that program instead of building (an ASan build, say).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-cmake --preset linux >/dev/null
-cmake --build build/linux -j2
-if [ ! -x build/linux/pellvane-server ]; then
-  echo "run-server: everything is built; the program itself is not part of this tree yet." >&2
-  exit 0
+
+say() {
+    echo "run-server: $*" >&2
+}
+
+avahi_answers() {
+    avahi-daemon --check 2>/dev/null && return 0
+    command -v dbus-send >/dev/null &&
+        dbus-send --system --print-reply --dest=org.freedesktop.Avahi / \
+            org.freedesktop.Avahi.Server.GetVersionString >/dev/null 2>&1
+}
+
+system_bus_answers() {
+    dbus-send --system --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.GetId >/dev/null 2>&1
+}
+
+# wait_until SECONDS COMMAND...
+wait_until() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.1
+    done
+}
+
+if [[ -n ${PELLVANE_SERVER:-} ]]; then
+    server=$PELLVANE_SERVER
+else
+    bash scripts/setup.sh
+    cmake --preset linux >/dev/null
+    cmake --build build/linux -j2 --target pellvane-server
+    server=build/linux/pellvane-server
 fi
-exec build/linux/pellvane-server "$@"
+
+if avahi_answers; then
+    exec "$server" "$@"
+fi
+
+if [[ $(id -u) -ne 0 ]]; then
+    say "no avahi-daemon answers on this machine, and only root can start one."
+    say "Start the system's (for example: sudo systemctl start avahi-daemon) or run this script as root."
+    exit 1
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/pellvane-run.XXXXXX")
+dbus_pid=""
+avahi_pid=""
+server_pid=""
+lo_multicast_was_off=""
+
+clean_up() {
+    local pid
+    for pid in "$server_pid" "$avahi_pid" "$dbus_pid"; do
+        [[ -n $pid ]] || continue
+        kill -TERM "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    if [[ -n $lo_multicast_was_off ]]; then
+        ip link set lo multicast off 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap clean_up EXIT
+
+say "no avahi-daemon answers on this machine: starting one of our own that publishes on the"
+say "loopback interface only (pads on this computer only); it stops when the server ends."
+
+if ! system_bus_answers; then
+    say "starting a D-Bus system bus for it"
+    mkdir -p /run/dbus
+    dbus-daemon --system --nofork --nopidfile --nosyslog >"$work/dbus.log" 2>&1 &
+    dbus_pid=$!
+    wait_until 10 system_bus_answers || { cat "$work/dbus.log" >&2; say "D-Bus did not start"; exit 1; }
+fi
+
+# avahi-daemon takes only interfaces that do multicast.
+if ! ip link show lo | grep -q MULTICAST; then
+    ip link set lo multicast on
+    lo_multicast_was_off=yes
+fi
+cat >"$work/avahi-daemon.conf" <<'CONF'
+[server]
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=lo
+enable-dbus=yes
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-hinfo=no
+publish-workstation=no
+[reflector]
+enable-reflector=no
+[rlimits]
+CONF
+avahi-daemon -f "$work/avahi-daemon.conf" --no-chroot --no-proc-title >"$work/avahi.log" 2>&1 &
+avahi_pid=$!
+if ! wait_until 20 grep -q "Server startup complete" "$work/avahi.log"; then
+    cat "$work/avahi.log" >&2
+    say "avahi-daemon did not start"
+    exit 1
+fi
+
+# In the background so that the daemons can be stopped afterwards; standard input stays the
+# terminal's, which the admission question reads. A quit from the terminal reaches the
+# server as SIGTERM (a background job of a script ignores SIGINT), a hangup as itself.
+"$server" "$@" <&0 &
+server_pid=$!
+trap 'kill -TERM "$server_pid" 2>/dev/null || true' INT TERM
+trap 'kill -HUP "$server_pid" 2>/dev/null || true' HUP
+status=0
+while :; do
+    wait "$server_pid" && status=0 || status=$?
+    # wait returns early (above 128) when a trapped signal arrives; the server goes on.
+    kill -0 "$server_pid" 2>/dev/null || break
+done
+server_pid=""
+exit "$status"
