@@ -22,6 +22,10 @@
 
 namespace pellvane {
 
+namespace fuzzing {
+class IntakeDriver;
+}
+
 class ZarvoServer {
 public:
     static constexpr std::uint16_t startFailed = 0xFFFF;
@@ -83,6 +87,10 @@ public:
     WorkerThread monitorThread;
 
 private:
+    // Runs the intake steps one readiness at a time, as the loop would, so that every
+    // execution of the fuzz targets sees the same cuts in the byte stream.
+    friend class fuzzing::IntakeDriver;
+
     struct LoopControl {
         std::atomic<bool> ended{false};
     };
