@@ -10,7 +10,6 @@ constexpr int watchableClients = 59;  // 64 watched sockets less the five servic
 constexpr int surplusClients = 11;    // the 60th to the 70th
 
 TEST_F(LoadTest, FiftyNineClientsAdmittedAtOnceAndMoreAreClosedAtOnce) {
-    RecordingDelegate delegate;
     startServer(delegate);
 
     std::vector<std::unique_ptr<TestClient>> clients;

@@ -7,7 +7,6 @@ namespace {
 constexpr int foreignDatagrams = 200;
 
 TEST_F(LoadTest, DatagramsFromAHostThatWasNeverAdmittedInjectNothing) {
-    RecordingDelegate delegate;
     startServer(delegate);
     auto client = admittedClient(net::Family::ipv4);  // admitted from 127.0.0.1
 
@@ -37,7 +36,6 @@ TEST_F(LoadTest, DatagramsFromAHostThatWasNeverAdmittedInjectNothing) {
 }
 
 TEST_F(LoadTest, DatagramsFromTheAdmittedHostOverIpv6AreTaken) {
-    RecordingDelegate delegate;
     startServer(delegate);
     auto client = admittedClient(net::Family::ipv6);
     ASSERT_TRUE(sendDatagram(net::Family::ipv6, server->udpPort6(),

@@ -59,6 +59,8 @@ class LoadTest : public ::testing::Test {
     // Sockets the server always watches: DNS-SD, two listeners, two datagram sockets.
     static constexpr std::uint32_t serviceSockets = ZarvoServer::serviceSocketCount;
 
+    // Declared before the server: TearDown stops the server while the delegate still lives.
+    RecordingDelegate delegate;
     std::unique_ptr<ZarvoServer> server;
 };
 

@@ -104,7 +104,7 @@ class MixedTraffic : public LoadTest {
             net::sendDatagram(datagrams, family, host, udpPort, message.data(), message.size());
         };
         auto keepWithinWindow = [&](Transport transport, std::uint32_t sent) {
-            if (sent > window && !delegate.waitForCount(id, transport, sent - window)) {
+            if (sent > window && !counting.waitForCount(id, transport, sent - window)) {
                 tally.failed = true;
             }
         };
@@ -171,12 +171,12 @@ class MixedTraffic : public LoadTest {
         net::closeSocket(datagrams);
     }
 
-    CountingDelegate delegate;
+    CountingDelegate counting;
 };
 
 TEST_F(MixedTraffic, ValidMessagesAllArriveBesideMalformedOnesAndBroadcasts) {
     DebugCapture debugLines;
-    startServer(delegate);
+    startServer(counting);
     std::vector<std::unique_ptr<TestClient>> clients;
     std::vector<net::Family> families;
     for (int i = 0; i < clientCount; ++i) {
@@ -236,14 +236,14 @@ TEST_F(MixedTraffic, ValidMessagesAllArriveBesideMalformedOnesAndBroadcasts) {
         ASSERT_FALSE(tally.failed) << "client " << id << " stalled";
         validSent += tally.tcpSent + tally.udpSent;
         udpInfoSent += tally.udpInfoSent;
-        ASSERT_TRUE(delegate.waitForCount(id, overTcp, tally.tcpSent)) << id;
-        ASSERT_TRUE(delegate.waitForCount(id, overUdp, tally.udpSent)) << id;
+        ASSERT_TRUE(counting.waitForCount(id, overTcp, tally.tcpSent)) << id;
+        ASSERT_TRUE(counting.waitForCount(id, overUdp, tally.udpSent)) << id;
         // TCP keeps its order; a datagram may not, but each arrives exactly once.
         std::vector<std::uint32_t> expected(tally.tcpSent);
         for (std::uint32_t s = 0; s < tally.tcpSent; ++s)
             expected[s] = s;
-        EXPECT_EQ(delegate.sequences(id, overTcp), expected) << id;
-        const auto udp = delegate.sequences(id, overUdp);
+        EXPECT_EQ(counting.sequences(id, overTcp), expected) << id;
+        const auto udp = counting.sequences(id, overUdp);
         const std::set<std::uint32_t> distinct(udp.begin(), udp.end());
         EXPECT_EQ(udp.size(), tally.udpSent) << id;
         EXPECT_EQ(distinct.size(), tally.udpSent) << id;
@@ -256,7 +256,7 @@ TEST_F(MixedTraffic, ValidMessagesAllArriveBesideMalformedOnesAndBroadcasts) {
     // Every client is still admitted and served: one more event each, and a last broadcast.
     for (std::uint32_t id = 0; id < clientCount; ++id) {
         ASSERT_TRUE(clients[id]->send(valid(wire::KeyDown, id, overTcp, tallies[id].tcpSent, 0)));
-        EXPECT_TRUE(delegate.waitForCount(id, overTcp, tallies[id].tcpSent + 1)) << id;
+        EXPECT_TRUE(counting.waitForCount(id, overTcp, tallies[id].tcpSent + 1)) << id;
     }
     wire::AppNameRecord last;
     last.setName("final");
@@ -269,9 +269,9 @@ TEST_F(MixedTraffic, ValidMessagesAllArriveBesideMalformedOnesAndBroadcasts) {
     }
 
     // Nothing but the valid messages reached the delegate; each UdpInfo was seen and dropped.
-    EXPECT_EQ(delegate.untagged(), 0);
+    EXPECT_EQ(counting.untagged(), 0);
     for (std::uint32_t id = 100; id < 100 + clientCount; ++id) {
-        EXPECT_TRUE(delegate.sequences(id, overUdp).empty()) << "a foreign host got through";
+        EXPECT_TRUE(counting.sequences(id, overUdp).empty()) << "a foreign host got through";
     }
     EXPECT_EQ(debugLines.count("UDP Info received!\n"), udpInfoSent);
     EXPECT_EQ(server->watchedCount(), serviceSockets + clientCount);

@@ -33,8 +33,6 @@ class VanishingClients : public LoadTest {
         net::shutdownSend(client.socket());
         return client.waitForClose();  // the server closes its side once it reads the end
     }
-
-    RecordingDelegate delegate;
 };
 
 TEST_F(VanishingClients, ResetOrHalfCloseInTheHeaderOrBodyLosesOnlyThatClient) {
