@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <string>

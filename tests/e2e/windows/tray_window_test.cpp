@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "shell/win32/about_box.h"
 #include "shell/win32/main_window.h"
