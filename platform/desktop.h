@@ -15,6 +15,9 @@ namespace pellvane::desktop {
 using WindowHandle = std::uintptr_t;
 inline constexpr WindowHandle noWindow = 0;
 
+// What enumerateProcesses answers when the system cannot list the processes.
+inline constexpr std::size_t enumerationFailed = static_cast<std::size_t>(-1);
+
 // Room that the image-path queries fill, the terminating NUL included.
 inline constexpr std::size_t imagePathCapacity = 128;
 
@@ -42,8 +45,8 @@ class Desktop {
     virtual WindowHandle nextWindow(WindowHandle window) = 0;
     // The process that owns a window; 0 when it cannot be told.
     virtual std::uint32_t windowProcessId(WindowHandle window) = 0;
-    // Fills `ids` with the ids of running processes; the number filled, or nothing
-    // (std::size_t(-1)) when the enumeration failed.
+    // Fills `ids` with the ids of running processes; the number filled, or
+    // enumerationFailed.
     virtual std::size_t enumerateProcesses(std::span<std::uint32_t> ids) = 0;
     // Opens a process for querying (PROCESS_QUERY_INFORMATION | PROCESS_VM_READ); null when
     // it cannot be opened.
@@ -51,8 +54,6 @@ class Desktop {
     // The character between the parts of an image path.
     virtual char pathSeparator() const = 0;
 };
-
-inline constexpr std::size_t enumerationFailed = static_cast<std::size_t>(-1);
 
 // The desktop of this computer. Its calls may be made from several threads at once.
 std::unique_ptr<Desktop> createSystemDesktop();
