@@ -7,6 +7,9 @@ namespace {
 constexpr int foreignDatagrams = 200;
 
 TEST_F(LoadTest, DatagramsFromAHostThatWasNeverAdmittedInjectNothing) {
+    if (!secondLoopbackSourceWorks()) {
+        GTEST_SKIP() << "datagrams cannot be sent from 127.0.0.2 here";
+    }
     startServer(delegate);
     auto client = admittedClient(net::Family::ipv4);  // admitted from 127.0.0.1
 

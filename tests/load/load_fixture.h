@@ -64,6 +64,32 @@ class LoadTest : public ::testing::Test {
     std::unique_ptr<ZarvoServer> server;
 };
 
+// Whether a datagram socket bound to 127.0.0.2 really sends from that address. Wine binds
+// such a socket to the wildcard address instead, so its datagrams leave from 127.0.0.1.
+inline bool secondLoopbackSourceWorks() {
+    const net::SocketHandle receiver = net::openSocket(net::Family::ipv4, net::Transport::datagram);
+    const net::SocketHandle sender = net::openSocket(net::Family::ipv4, net::Transport::datagram);
+    std::uint16_t port = 0;
+    int length = 0;
+    bool works = false;
+    if (net::bindLoopback(receiver, net::Family::ipv4, 0) &&
+        net::boundPort(receiver, port, length) &&
+        net::bindAddress(sender, net::Family::ipv4, "127.0.0.2", 0)) {
+        const std::uint8_t byte = 1;
+        net::sendDatagram(sender, net::Family::ipv4, "127.0.0.1", port, &byte, 1);
+        net::ReadinessFlags flags[1];
+        const net::SocketHandle sockets[1] = {receiver};
+        std::uint8_t received = 0;
+        net::DatagramSource source;
+        works = net::waitForReadiness(sockets, flags, 1000) > 0 &&
+                net::receiveDatagram(receiver, &received, 1, source) == 1 &&
+                source.host.bytes[0] == 127 && source.host.bytes[3] == 2;
+    }
+    net::closeSocket(sender);
+    net::closeSocket(receiver);
+    return works;
+}
+
 // A message of `type` whose body starts with `tag`, so a test can tell messages apart.
 inline Message taggedMessage(std::uint32_t type, std::uint32_t tag, std::size_t bodySize = 8) {
     Message message = makeMessage(type, 0, bodySize < 4 ? 4 : bodySize);
