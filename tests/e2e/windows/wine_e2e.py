@@ -126,7 +126,8 @@ class Server:
         self.exe = os.path.join(workdir, "pellvane-server.exe")
         if not os.path.exists(self.exe):
             shutil.copy(exe, self.exe)
-            shutil.copy(dnssd, os.path.join(workdir, "dnssd.dll"))
+            if dnssd is not None:
+                shutil.copy(dnssd, os.path.join(workdir, "dnssd.dll"))
         self.log = os.path.join(workdir, "dnssd.log")
         self.stderr_path = os.path.join(workdir, label + ".stderr")
         self.process = None
@@ -184,8 +185,9 @@ class Session:
         self.servers = []
         self.others = []
 
-    def server(self, label="server"):
-        server = Server(self.workdir, self.options.server, self.options.dnssd, label)
+    def server(self, label="server", with_dnssd=True):
+        dnssd = self.options.dnssd if with_dnssd else None
+        server = Server(self.workdir, self.options.server, dnssd, label)
         self.servers.append(server)
         return server
 
@@ -439,6 +441,21 @@ def case_tray(session):
     check_icon_removed(session, server, window)
 
 
+def case_no_dnssd(session):
+    session.mark_controller_notice_given()
+    server = session.server(with_dnssd=False).start()
+    check(session.helper.answer_box("Pellvane Server could not start the Bonjour service.",
+                                    "ok") is not None,
+          "without dnssd.dll the pad service gives up with a box")
+    check(session.helper.answer_box("Pellvane Server could not start the Channel Server.",
+                                    "ok") is not None,
+          "and so does the channel service")
+    window, _ = session.helper.server_window()
+    check(window is not None and session.helper.tray_icon_present(window),
+          "the program runs on with its tray icon")
+    quit_through_command(session, server, window)
+
+
 def read_lines(path):
     if not os.path.exists(path):
         return []
@@ -456,6 +473,7 @@ CASES = {
     "admission": case_admission,
     "notepad": case_notepad,
     "tray": case_tray,
+    "no_dnssd": case_no_dnssd,
 }
 
 
