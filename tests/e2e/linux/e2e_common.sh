@@ -85,10 +85,13 @@ e2e_setup_network() {
 # Under AddressSanitizer the leak check at exit would blame the DNS-SD library: the program
 # unloads it, and what its globals still pointed to looks lost once they are unmapped.
 # Preloading it keeps it mapped, so the check still covers everything of ours.
+# Under ThreadSanitizer libdbus's own lock order is left out of the reports (tsan.supp).
 e2e_sanitizer_env=()
 if ldd "$e2e_server_program" 2>/dev/null | grep -q libasan; then
     e2e_sanitizer_env=(LD_PRELOAD=libdns_sd.so.1
         ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0")
+elif ldd "$e2e_server_program" 2>/dev/null | grep -q libtsan; then
+    e2e_sanitizer_env=(TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}suppressions=$e2e_here/tsan.supp")
 fi
 
 # e2e_start_server NAME [VAR=VALUE...]: the program in the working directory, with no
