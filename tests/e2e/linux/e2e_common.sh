@@ -30,6 +30,7 @@ declare -A e2e_client_pid=() e2e_client_feed=()
 e2e_server_pid=""
 e2e_server_feed=""
 e2e_work=""
+e2e_server_cwd=""  # the program's working directory; the test's cwd folder unless set
 
 e2e_fail() {
     echo "FAIL: $*" >&2
@@ -103,8 +104,10 @@ e2e_start_server() {
     mkfifo "$e2e_work/$name.in"
     exec {e2e_server_feed}<>"$e2e_work/$name.in"
     (
-        cd "$e2e_work/cwd" || exit 1
-        e2e_exec server env XDG_RUNTIME_DIR="$e2e_work/runtime" \
+        # env changes directory inside the namespace: nsenter's --wd would keep the folder
+        # as the host sees it, beneath any mount that the test made there.
+        e2e_exec server env --chdir="${e2e_server_cwd:-$e2e_work/cwd}" \
+            XDG_RUNTIME_DIR="$e2e_work/runtime" \
             PELLVANE_SYSFS_ROOT="$e2e_work/no-hid/sys" PELLVANE_DEV_ROOT="$e2e_work/no-hid/dev" \
             "${e2e_sanitizer_env[@]}" "$@" "$e2e_server_program" --debug \
             <"$e2e_work/$name.in" >"$e2e_work/$name.out" 2>"$e2e_work/$name.err"

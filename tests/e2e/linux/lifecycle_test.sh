@@ -2,7 +2,8 @@
 # The program's life as a user meets it: both services announced with the port shown on the
 # terminal, the controller notice once with its marker file, a second copy refused while the
 # first runs on, SIGTERM and SIGINT ending it with exit code 0 and withdrawing the services,
-# and the marker removed once a controller appears (and made again when it is lost).
+# and the marker removed once a controller appears (and made again when it is lost); in a
+# read-only working directory the notice is never shown.
 set -u
 source "$(dirname "$(readlink -f "$0")")/e2e_common.sh"
 
@@ -87,6 +88,18 @@ e2e_step "the controller is lost again: told again"
 e2e_start_server lost
 [[ $(notice_count lost) -eq 1 ]] || e2e_fail "the notice did not come back"
 [[ -f $marker ]] || e2e_fail "no marker after the new loss"
+e2e_stop_server TERM 10
+[[ $e2e_server_status -eq 0 ]] || e2e_fail "SIGTERM ended the program with $e2e_server_status"
+
+e2e_step "a read-only working directory: no notice, since it could not be remembered"
+mkdir -p "$e2e_work/read-only"
+# Read-only for the server's namespace only, where even root cannot write to it.
+pv_netns_exec server mount -t tmpfs -o ro pellvane-read-only "$e2e_work/read-only" ||
+    e2e_fail "cannot mount the read-only folder"
+e2e_server_cwd="$e2e_work/read-only"
+e2e_start_server read-only
+[[ $(notice_count read-only) -eq 0 ]] || e2e_fail "a notice that could not be remembered"
+grep -q '^Controller NOT OPENED!$' "$e2e_work/read-only.err" || e2e_fail "no controller trace"
 e2e_stop_server TERM 10
 [[ $e2e_server_status -eq 0 ]] || e2e_fail "SIGTERM ended the program with $e2e_server_status"
 echo "PASS"
