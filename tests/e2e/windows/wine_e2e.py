@@ -44,6 +44,9 @@ WM_RBUTTONUP = "205"
 VK_ESCAPE = "1b"
 VK_D = "44"
 VK_Q = "51"
+# Positions in the pad's key table.
+KEY_RETURN = 36
+KEY_LEFT_ARROW = 123
 IDM_ABOUT = "104"
 IDM_DISCONNECT = "105"
 IDM_EXIT = "106"
@@ -361,6 +364,14 @@ def case_admission(session):
     expected += ["down 18", "up 18"]
     wait_until(lambda: len(key_lines(keys_file)) >= len(expected), 20)
     check(key_lines(keys_file) == expected, "keys sent as datagrams to the UDP port arrive too")
+
+    for kind in (pad_wire.KEY_DOWN, pad_wire.KEY_UP):
+        client.send(pad_wire.key_message(kind, [(pad_wire.NO_VALUE, KEY_LEFT_ARROW),
+                                                (pad_wire.NO_VALUE, KEY_RETURN)]))
+    expected += ["down 4be", "down 1c", "up 4be", "up 1c"]
+    wait_until(lambda: len(key_lines(keys_file)) >= len(expected), 20)
+    check(key_lines(keys_file) == expected,
+          "key positions arrive as scan codes, the arrow as an extended key")
 
     channel = pad_wire.Client(server.last_port(CHANNEL_TYPE))
     event = pad_wire.channel_event(b"e2e channel payload")
