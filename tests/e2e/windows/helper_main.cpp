@@ -84,6 +84,21 @@ int answerBox(const std::vector<std::wstring>& args) {
     return exitOk;
 }
 
+// find-box CAPTION TEXT TIMEOUT_MS: waits for a box showing TEXT and leaves it open.
+int findBox(const std::vector<std::wstring>& args) {
+    if (args.size() != 3) {
+        return exitUsage;
+    }
+    HWND box = pellvane::e2e::waitForTopLevelWindow(boxQuery(args[0].c_str(), args[1].c_str()),
+                                                    millisecondsArgument(args[2].c_str()));
+    if (box == nullptr) {
+        say("no box");
+        return exitNotSeen;
+    }
+    say("box: " + utf8(pellvane::e2e::dialogText(box)));
+    return exitOk;
+}
+
 // expect-no-box CAPTION TEXT MS: succeeds when no such box appears within MS.
 int expectNoBox(const std::vector<std::wstring>& args) {
     if (args.size() != 3) {
@@ -249,7 +264,7 @@ int usage() {
     std::fputs(
         "usage: pellvane-e2e-helper COMMAND ARGS\n"
         "  answer-box CAPTION TEXT ok|cancel TIMEOUT_MS\n"
-        "  expect-no-box CAPTION TEXT MS\n"
+        "  find-box CAPTION TEXT TIMEOUT_MS | expect-no-box CAPTION TEXT MS\n"
         "  server-window TIMEOUT_MS\n"
         "  tray-icon HWND | tray-delete HWND\n"
         "  post-command ID | post-tray EVENT | post-taskbar-created\n"
@@ -272,6 +287,9 @@ int wmain(int argc, wchar_t** argv) {
     const std::vector<std::wstring> args(argv + 2, argv + argc);
     if (command == L"answer-box") {
         return answerBox(args);
+    }
+    if (command == L"find-box") {
+        return findBox(args);
     }
     if (command == L"expect-no-box") {
         return expectNoBox(args);

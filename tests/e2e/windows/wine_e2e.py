@@ -452,6 +452,21 @@ def case_tray(session):
     check_icon_removed(session, server, window)
 
 
+def case_quit_during_admission(session):
+    server = running_server(session)
+    window, _ = session.helper.server_window()
+    client = pad_wire.Client(server.last_port(PAD_TYPE))
+    client.send(pad_wire.hello("e2e-late"))
+    check(session.helper.succeeds("find-box", CAPTION, "e2e-late requested to connect", "30000"),
+          "the admission box is open")
+    check(session.helper.succeeds("post-command", IDM_EXIT), "Quit while the admission box is open")
+    box = session.helper.answer_box("e2e-late requested to connect", "ok")
+    check(box is not None, "the admission box is still there to be answered")
+    check(server.wait_exit() == 0, "once answered, the program ends with exit code 0")
+    check(client.closed_by_server(), "and the pad's connection is closed")
+    check_icon_removed(session, server, window)
+
+
 def case_no_dnssd(session):
     session.mark_controller_notice_given()
     server = session.server(with_dnssd=False).start()
@@ -485,6 +500,7 @@ CASES = {
     "notepad": case_notepad,
     "tray": case_tray,
     "no_dnssd": case_no_dnssd,
+    "quit_during_admission": case_quit_during_admission,
 }
 
 
