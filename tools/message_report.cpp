@@ -13,7 +13,7 @@ std::uint16_t fromNetworkOrder(std::uint16_t wirePort) {
 }
 
 std::string appLine(const wire::AppNameRecord& record) {
-    return std::string(record.nameView()) + " (process " + std::to_string(record.processId) + ")";
+    return printableText(record.nameView()) + " (process " + std::to_string(record.processId) + ")";
 }
 
 std::string hexBytes(std::span<const std::uint8_t> bytes) {
@@ -31,9 +31,24 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
+std::string printableText(std::string_view text) {
+    std::string printable;
+    char escaped[5];
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            printable += escaped;
+        } else {
+            printable += c;
+        }
+    }
+    return printable;
+}
+
 std::string serverNameOf(const Message& reply) {
-    // The name field lies at 12..139; the server keeps a NUL inside it.
-    return std::string(wire::readAppNameRecord(reply, serverNameOffset).nameView());
+    // The name field lies at 12..139; nameView stops at its end when a server left no NUL.
+    return printableText(wire::readAppNameRecord(reply, serverNameOffset).nameView());
 }
 
 std::string describeHelloReply(const Message& reply) {
