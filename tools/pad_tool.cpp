@@ -80,8 +80,9 @@ class Session {
             return {exitNoService, "no service found"};
         }
         for (const FoundService& service : outcome.services) {
-            out_ << service.kind << '\t' << service.name << '\t' << service.host << '\t'
-                 << service.port << std::endl;
+            // Names from the network, tab-separated: tabs and line breaks in them are escaped.
+            out_ << service.kind << '\t' << printableText(service.name) << '\t'
+                 << printableText(service.host) << '\t' << service.port << std::endl;
         }
         return {};
     }

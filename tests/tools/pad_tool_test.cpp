@@ -303,6 +303,16 @@ TEST_F(PadToolTest, BrowseListsBothServicesAndItsAnswerConnects) {
     EXPECT_TRUE(padDelegate.waitFor("message:6", 2));
 }
 
+TEST_F(PadToolTest, BrowseEscapesControlCharactersInNames) {
+    pad = std::make_unique<ZarvoServer>("Odd\tName\n", "_kesp._tcp", "");
+    pad->setDelegate(&padDelegate);
+    ASSERT_NE(pad->start(), ZarvoServer::startFailed);
+    const ToolRun result = run({"browse", "--wait", "200"});
+    ASSERT_EQ(result.code, exitDone) << result.err;
+    EXPECT_EQ(result.out,
+              "pad\tOdd\\x09Name\\x0a\tlocalhost\t" + std::to_string(pad->tcpPort()) + "\n");
+}
+
 TEST_F(PadToolTest, BrowseWithoutServicesOrWithoutDnssd) {
     ToolRun result = run({"browse", "--wait", "100"});
     EXPECT_EQ(result.code, exitNoService);
