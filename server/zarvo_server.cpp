@@ -1,6 +1,7 @@
 #include "server/zarvo_server.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "platform/debug_output.h"
@@ -278,11 +279,15 @@ void ZarvoServer::closeAllSockets() {
 void ZarvoServer::stop() {
     std::unique_lock lifecycle(lifecycleLock_, std::defer_lock);
     if (currentLoopServer == this) {
-        // Another thread may be stopping this server and waiting for this very thread:
-        // then this loop only ends, and that thread does the rest.
-        if (!lifecycle.try_lock()) {
-            currentLoopEnded->store(true);
-            return;
+        // Another thread may hold the lifecycle lock. One that is stopping this server marks
+        // this loop ended before it waits for this very thread: then the loop only ends and
+        // that thread does the rest. One that is still inside start() waits for nothing of
+        // this thread, so the stop goes ahead once it has finished.
+        while (!lifecycle.try_lock()) {
+            if (currentLoopEnded->load()) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     } else {
         lifecycle.lock();

@@ -1,6 +1,7 @@
 // Starting, stopping and restarting a server, and what each leaves in its fields.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -104,6 +105,30 @@ TEST_F(ServerTest, RegistrationErrorStopsTheServerOnItsLoopThread) {
     ASSERT_TRUE(delegate.waitFor("stop"));
     EXPECT_TRUE(eventually([&] { return !server->isRunning(); }));
     EXPECT_EQ(delegate.count("publish"), 0);
+}
+
+// Each registration fails on the loop thread, which may run while start() is still on its
+// way out on another thread: every failure must still stop the server and reach the retry
+// policy, four tries in all.
+TEST_F(ServerTest, RegistrationErrorsAreRetriedUntilTheDelegateGivesUp) {
+    ScopedEnvironment error("PELLVANE_FAKE_DNSSD_ERROR", "-65540");
+    std::atomic<int> stops{0};
+    delegate.setOnStop([&](ZarvoServer* stopped) {
+        if (++stops <= 3) {
+            stopped->start();
+            // The new loop meets its registration error while this stop is still running.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    server = std::make_unique<ZarvoServer>("TestHost", padType, "");
+    server->setDelegate(&delegate);
+    ASSERT_NE(server->start(), ZarvoServer::startFailed);
+    ASSERT_TRUE(delegate.waitFor("stop", 4));
+    EXPECT_TRUE(eventually([&] { return !server->isRunning(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(delegate.count("stop"), 4);
+    EXPECT_EQ(server->watchedCount(), 0u);
+    delegate.setOnStop(nullptr);
 }
 
 TEST_F(ServerTest, NullNameMeansTheHostName) {
