@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang-14 libclang-rt-14-dev googletest libgtest-dev libgmock-dev
   g++-mingw-w64-x86-64 wine64 xvfb x11-utils xdotool
-  dbus avahi-daemon avahi-utils libavahi-compat-libdnssd1 iproute2 util-linux procps
+  dbus avahi-daemon avahi-utils libavahi-compat-libdnssd1 iproute2 util-linux procps python3
 )
 
 missing=()
