@@ -10,7 +10,8 @@ double percentileMicros(std::vector<double> samples, double p) {
         return 0.0;
     }
     std::sort(samples.begin(), samples.end());
-    const auto index = static_cast<std::size_t>((p / 100.0) * static_cast<double>(samples.size() - 1));
+    const auto index =
+        static_cast<std::size_t>((p / 100.0) * static_cast<double>(samples.size() - 1));
     return samples[index];
 }
 

@@ -13,7 +13,6 @@ using Clock = std::chrono::steady_clock;
 double percentileMicros(std::vector<double> samples, double p);
 double microsSince(Clock::time_point start);
 // One aligned line: label, value with unit, and an optional ratio.
-void printRow(const std::string& label, double value, const std::string& unit,
-              double ratio = 0.0);
+void printRow(const std::string& label, double value, const std::string& unit, double ratio = 0.0);
 
 }  // namespace pellvane::bench

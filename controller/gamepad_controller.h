@@ -8,7 +8,7 @@
 namespace pellvane {
 
 class GamepadController {
-public:
+  public:
     virtual ~GamepadController() = default;
 
     // 1 when the controller is open afterwards (it already was, or has just been opened

@@ -9,7 +9,9 @@ namespace {
 std::atomic<Listener*> currentListener{nullptr};
 }  // namespace
 
-void setListener(Listener* listener) { currentListener.store(listener); }
+void setListener(Listener* listener) {
+    currentListener.store(listener);
+}
 
 void notifyListener(const wchar_t* text) {
     Listener* listener = currentListener.load();

@@ -16,7 +16,7 @@ void setEnabled(bool enabled);
 // Receives a copy of every line as 8-bit text, whatever the platform does with it.
 // Tests listen here; the program has no listener.
 class Listener {
-public:
+  public:
     virtual ~Listener() = default;
     virtual void debugText(std::string_view text) = 0;
 };

@@ -13,7 +13,7 @@ namespace pellvane {
 
 // A flag that a worker checks between steps and waits on instead of sleeping.
 class StopSignal {
-public:
+  public:
     void request() {
         {
             std::lock_guard guard(mutex_);
@@ -39,7 +39,7 @@ public:
         return changed_.wait_for(guard, duration, [this] { return requested_; });
     }
 
-private:
+  private:
     mutable std::mutex mutex_;  // guards requested_
     mutable std::condition_variable changed_;
     bool requested_ = false;
@@ -47,7 +47,7 @@ private:
 
 // One background thread with its own stop signal.
 class WorkerThread {
-public:
+  public:
     enum class State { idle, running, failedToStart };
 
     WorkerThread() = default;
@@ -80,7 +80,7 @@ public:
 
     State state() const { return state_; }
 
-private:
+  private:
     StopSignal stop_;
     std::thread thread_;
     State state_ = State::idle;

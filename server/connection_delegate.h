@@ -11,7 +11,7 @@ namespace pellvane {
 class ZarvoServer;
 
 class ZarvoConnectionDelegate {
-public:
+  public:
     virtual ~ZarvoConnectionDelegate() = default;
 
     // The DNS-SD registration was confirmed.

@@ -45,9 +45,9 @@ using DNSServiceBrowseReply = void(DNSSD_API*)(DNSServiceRef sdRef, DNSServiceFl
 // `port` is in network byte order.
 using DNSServiceResolveReply = void(DNSSD_API*)(DNSServiceRef sdRef, DNSServiceFlags flags,
                                                 std::uint32_t interfaceIndex,
-                                                DNSServiceErrorType errorCode,
-                                                const char* fullname, const char* hosttarget,
-                                                std::uint16_t port, std::uint16_t txtLen,
+                                                DNSServiceErrorType errorCode, const char* fullname,
+                                                const char* hosttarget, std::uint16_t port,
+                                                std::uint16_t txtLen,
                                                 const unsigned char* txtRecord, void* context);
 
 using DNSServiceRegisterFunction = DNSServiceErrorType(DNSSD_API*)(

@@ -80,8 +80,8 @@ DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags fla
     if (flagsRefused.load()) {
         flags = 0;
     }
-    DNSServiceErrorType result = function(sdRef, flags, interfaceIndex, name, regtype, domain,
-                                          host, port, txtLen, txtRecord, callBack, context);
+    DNSServiceErrorType result = function(sdRef, flags, interfaceIndex, name, regtype, domain, host,
+                                          port, txtLen, txtRecord, callBack, context);
     if (result == kDNSServiceErr_Unsupported && flags != 0) {
         flagsRefused.store(true);
         result = function(sdRef, 0, interfaceIndex, name, regtype, domain, host, port, txtLen,
@@ -129,9 +129,9 @@ DNSServiceErrorType DNSServiceResolve(DNSServiceRef* sdRef, DNSServiceFlags flag
                                       const char* regtype, const char* domain,
                                       DNSServiceResolveReply callBack, void* context) {
     auto function = resolve<DNSServiceResolveFunction>(resolveCache, "DNSServiceResolve");
-    return function == nullptr ? kDNSServiceErr_Unknown
-                               : function(sdRef, flags, interfaceIndex, name, regtype, domain,
-                                          callBack, context);
+    return function == nullptr
+               ? kDNSServiceErr_Unknown
+               : function(sdRef, flags, interfaceIndex, name, regtype, domain, callBack, context);
 }
 
 }  // namespace pellvane::dnssd

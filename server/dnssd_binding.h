@@ -15,7 +15,7 @@ void unloadLibrary();
 
 // Loads the library for the lifetime of the object: the program's and the tests' main.
 class LibraryScope {
-public:
+  public:
     explicit LibraryScope(const char* name = nullptr) { loadLibrary(name); }
     ~LibraryScope() { unloadLibrary(); }
     LibraryScope(const LibraryScope&) = delete;

@@ -9,7 +9,7 @@
 namespace pellvane {
 
 class LoopWaker {
-public:
+  public:
     LoopWaker() = default;
     ~LoopWaker();
     LoopWaker(const LoopWaker&) = delete;
@@ -22,7 +22,7 @@ public:
     // Reads every pending wake-up byte.
     void drain();
 
-private:
+  private:
     net::SocketHandle socket_ = net::invalidSocket;
     std::uint16_t port_ = 0;
 };

@@ -286,10 +286,12 @@ void ZarvoServer::takeDatagram(net::SocketHandle socket, int expectedSourceLengt
     std::fill(buffer.begin(), buffer.end(), 0);
     net::DatagramSource source;
     const int received = net::receiveDatagram(socket, buffer.data(), buffer.size(), source);
-    if (received < static_cast<int>(wire::headerSize) || source.sourceLength != expectedSourceLength) {
+    if (received < static_cast<int>(wire::headerSize) ||
+        source.sourceLength != expectedSourceLength) {
         return;
     }
-    const auto datagram = std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(received));
+    const auto datagram =
+        std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(received));
     if (!wire::isAcceptableDatagram(datagram)) {
         return;
     }

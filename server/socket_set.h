@@ -10,7 +10,7 @@
 namespace pellvane {
 
 class SocketSet {
-public:
+  public:
     static constexpr std::uint32_t capacity = 64;
 
     // Appends when absent and there is room; false when the handle is not in the set after.
@@ -25,7 +25,7 @@ public:
     net::SocketHandle operator[](std::uint32_t index) const { return entries_[index]; }
     std::span<const net::SocketHandle> entries() const { return {entries_.data(), count_}; }
 
-private:
+  private:
     std::uint32_t count_ = 0;
     std::array<net::SocketHandle, capacity> entries_{};
 };

@@ -36,7 +36,9 @@ ZarvoServer::ZarvoServer(const char* name, const char* serviceType, const char* 
     init(name, serviceType, serviceDomain);
 }
 
-ZarvoServer::~ZarvoServer() { shutDown(); }
+ZarvoServer::~ZarvoServer() {
+    shutDown();
+}
 
 void ZarvoServer::init(const char* name, const char* serviceType, const char* serviceDomain) {
     if (name == nullptr) {

@@ -27,7 +27,7 @@ class IntakeDriver;
 }
 
 class ZarvoServer {
-public:
+  public:
     static constexpr std::uint16_t startFailed = 0xFFFF;
     // Sockets the loop always watches: two TCP listeners, the DNS-SD socket, two UDP sockets.
     static constexpr std::uint32_t serviceSocketCount = 5;
@@ -86,7 +86,7 @@ public:
     // The foreground monitor that the pad service's delegate starts at the first admission.
     WorkerThread monitorThread;
 
-private:
+  private:
     // Runs the intake steps one readiness at a time, as the loop would, so that every
     // execution of the fuzz targets sees the same cuts in the byte stream.
     friend class fuzzing::IntakeDriver;

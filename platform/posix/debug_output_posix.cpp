@@ -9,7 +9,9 @@ namespace {
 std::atomic<bool> enabled{false};
 }  // namespace
 
-void setEnabled(bool on) { enabled.store(on); }
+void setEnabled(bool on) {
+    enabled.store(on);
+}
 
 void output(const wchar_t* text) {
     notifyListener(text);

@@ -4,12 +4,20 @@
 
 namespace pellvane::dynlib {
 
-const char* dnssdLibraryName() { return "libdns_sd.so.1"; }
+const char* dnssdLibraryName() {
+    return "libdns_sd.so.1";
+}
 
-LibraryHandle open(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+LibraryHandle open(const char* name) {
+    return dlopen(name, RTLD_NOW | RTLD_LOCAL);
+}
 
-void* findSymbol(LibraryHandle library, const char* name) { return dlsym(library, name); }
+void* findSymbol(LibraryHandle library, const char* name) {
+    return dlsym(library, name);
+}
 
-void close(LibraryHandle library) { dlclose(library); }
+void close(LibraryHandle library) {
+    dlclose(library);
+}
 
 }  // namespace pellvane::dynlib

@@ -17,11 +17,17 @@
 namespace pellvane::net {
 namespace {
 
-int descriptor(SocketHandle socket) { return static_cast<int>(socket); }
+int descriptor(SocketHandle socket) {
+    return static_cast<int>(socket);
+}
 
-int domainOf(Family family) { return family == Family::ipv4 ? AF_INET : AF_INET6; }
+int domainOf(Family family) {
+    return family == Family::ipv4 ? AF_INET : AF_INET6;
+}
 
-bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+bool wouldBlock() {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
 
 // Fills a socket address for the family; false when the host text does not parse.
 bool makeAddress(Family family, const char* numericHost, std::uint16_t port,
@@ -79,7 +85,9 @@ bool bindTo(SocketHandle socket, Family family, const char* host, std::uint16_t 
 
 }  // namespace
 
-bool startSocketLibrary() { return true; }
+bool startSocketLibrary() {
+    return true;
+}
 void stopSocketLibrary() {}
 
 SocketHandle openSocket(Family family, Transport transport) {
@@ -89,7 +97,9 @@ SocketHandle openSocket(Family family, Transport transport) {
     return fd < 0 ? invalidSocket : fd;
 }
 
-int closeSocket(SocketHandle socket) { return close(descriptor(socket)); }
+int closeSocket(SocketHandle socket) {
+    return close(descriptor(socket));
+}
 
 bool setReuseAddress(SocketHandle socket) {
     int on = 1;
@@ -130,7 +140,9 @@ bool boundPort(SocketHandle socket, std::uint16_t& port, int& addressLength) {
     return true;
 }
 
-bool listenOn(SocketHandle socket, int backlog) { return listen(descriptor(socket), backlog) == 0; }
+bool listenOn(SocketHandle socket, int backlog) {
+    return listen(descriptor(socket), backlog) == 0;
+}
 
 SocketHandle acceptConnection(SocketHandle listener) {
     const int fd = accept4(descriptor(listener), nullptr, nullptr, SOCK_CLOEXEC);
@@ -186,7 +198,8 @@ bool sendAll(SocketHandle socket, const void* data, std::size_t length, int time
         if (sent != transferWouldBlock) {
             return false;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             return false;
         }
@@ -227,9 +240,13 @@ int sendDatagram(SocketHandle socket, Family family, const char* numericHost, st
     return static_cast<int>(sent);
 }
 
-void shutdownBoth(SocketHandle socket) { shutdown(descriptor(socket), SHUT_RDWR); }
+void shutdownBoth(SocketHandle socket) {
+    shutdown(descriptor(socket), SHUT_RDWR);
+}
 
-bool shutdownSend(SocketHandle socket) { return shutdown(descriptor(socket), SHUT_WR) == 0; }
+bool shutdownSend(SocketHandle socket) {
+    return shutdown(descriptor(socket), SHUT_WR) == 0;
+}
 
 bool setResetOnClose(SocketHandle socket) {
     const linger immediate{1, 0};
@@ -286,6 +303,8 @@ int waitForReadiness(std::span<const SocketHandle> sockets, std::span<ReadinessF
     return marked;
 }
 
-bool hostName(char* buffer, std::size_t size) { return gethostname(buffer, size) == 0; }
+bool hostName(char* buffer, std::size_t size) {
+    return gethostname(buffer, size) == 0;
+}
 
 }  // namespace pellvane::net

@@ -6,7 +6,9 @@
 
 namespace pellvane::dynlib {
 
-const char* dnssdLibraryName() { return "dnssd.dll"; }
+const char* dnssdLibraryName() {
+    return "dnssd.dll";
+}
 
 LibraryHandle open(const char* name) {
     // Library names are ASCII; the wide call uses the system's library search.
@@ -21,6 +23,8 @@ void* findSymbol(LibraryHandle library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
-void close(LibraryHandle library) { FreeLibrary(static_cast<HMODULE>(library)); }
+void close(LibraryHandle library) {
+    FreeLibrary(static_cast<HMODULE>(library));
+}
 
 }  // namespace pellvane::dynlib

@@ -9,7 +9,9 @@
 namespace pellvane::testing {
 namespace {
 
-std::uint32_t typeOf(const Message& message) { return wire::readU32(message, 4); }
+std::uint32_t typeOf(const Message& message) {
+    return wire::readU32(message, 4);
+}
 
 std::vector<wire::AppNameRecord> someApplications(std::size_t count) {
     std::vector<wire::AppNameRecord> apps(count);

@@ -39,10 +39,12 @@ TEST_F(ServerTest, ConcurrentBroadcastsNeverInterleave) {
     const Message b = makeMessage(wire::ChannelEvent, 2, 30000, 0xBB);
     constexpr int rounds = 20;
     std::thread sendA([&] {
-        for (int i = 0; i < rounds; ++i) server->broadcast(a);
+        for (int i = 0; i < rounds; ++i)
+            server->broadcast(a);
     });
     std::thread sendB([&] {
-        for (int i = 0; i < rounds; ++i) server->broadcast(b);
+        for (int i = 0; i < rounds; ++i)
+            server->broadcast(b);
     });
     int seenA = 0;
     int seenB = 0;

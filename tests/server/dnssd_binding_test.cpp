@@ -24,7 +24,7 @@ DNSServiceErrorType registerSomething(DNSServiceRef& ref) {
 }
 
 class DnssdBindingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { net::startSocketLibrary(); }
     void TearDown() override {
         unloadLibrary();

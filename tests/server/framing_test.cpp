@@ -8,7 +8,7 @@ namespace pellvane::testing {
 namespace {
 
 class FramingTest : public ServerTest {
-protected:
+  protected:
     void SetUp() override {
         ServerTest::SetUp();
         startServer();
@@ -109,7 +109,8 @@ TEST_F(ServerTest, PadDatagramsAreTakenOnlyFromAdmittedHosts) {
 TEST_F(ServerTest, PadDatagramsOverIpv6FromAnAdmittedIpv6Host) {
     startServer();
     auto admitted = admittedClient(net::Family::ipv6);
-    ASSERT_TRUE(sendDatagram(net::Family::ipv6, server->udpPort6(), makeMessage(wire::KeyUp, 0, 0)));
+    ASSERT_TRUE(
+        sendDatagram(net::Family::ipv6, server->udpPort6(), makeMessage(wire::KeyUp, 0, 0)));
     EXPECT_TRUE(delegate.waitFor("message:6"));
 }
 

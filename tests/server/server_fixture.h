@@ -19,7 +19,7 @@ inline constexpr const char* padType = "_kesp._tcp";
 inline constexpr const char* channelType = "_kespchan._tcp";
 
 class ServerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { net::startSocketLibrary(); }
     void TearDown() override {
         if (server) {

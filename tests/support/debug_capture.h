@@ -10,7 +10,7 @@
 namespace pellvane::testing {
 
 class DebugCapture : public debug::Listener {
-public:
+  public:
     DebugCapture() { debug::setListener(this); }
     ~DebugCapture() override { debug::setListener(nullptr); }
 
@@ -20,7 +20,7 @@ public:
     bool contains(std::string_view text) const { return count(text) > 0; }
     void clear();
 
-private:
+  private:
     mutable std::mutex mutex_;  // guards lines_
     std::vector<std::string> lines_;
 };

@@ -8,7 +8,7 @@ void clearEnvironment(const char* name);
 
 // Sets a variable for the lifetime of the object.
 class ScopedEnvironment {
-public:
+  public:
     ScopedEnvironment(const char* name, const char* value) : name_(name) {
         setEnvironment(name, value);
     }
@@ -16,7 +16,7 @@ public:
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
-private:
+  private:
     const char* name_;
 };
 

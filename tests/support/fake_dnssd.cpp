@@ -47,17 +47,17 @@ void logLine(const char* line) {
 void logRegistration(const char* name, const char* type, const char* domain, std::uint16_t port) {
     const unsigned hostPort = static_cast<unsigned>(((port & 0xFF) << 8) | (port >> 8));
     char line[512];
-    std::snprintf(line, sizeof line, "%s %s %s %u\n", name, type,
-                  domain[0] == '\0' ? "-" : domain, hostPort);
+    std::snprintf(line, sizeof line, "%s %s %s %u\n", name, type, domain[0] == '\0' ? "-" : domain,
+                  hostPort);
     logLine(line);
 }
 
 }  // namespace
 
-FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceRegister(
-    DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t, const char* name,
-    const char* regtype, const char* domain, const char*, std::uint16_t port, std::uint16_t,
-    const void*, DNSServiceRegisterReply callBack, void* context) {
+FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API
+DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t, const char* name,
+                   const char* regtype, const char* domain, const char*, std::uint16_t port,
+                   std::uint16_t, const void*, DNSServiceRegisterReply callBack, void* context) {
     if (flags != 0 && std::getenv("PELLVANE_FAKE_DNSSD_REFUSE_FLAGS") != nullptr) {
         logLine("refused flags\n");
         return kDNSServiceErr_Unsupported;

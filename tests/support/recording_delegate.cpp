@@ -12,10 +12,18 @@ void RecordingDelegate::record(std::string call) {
     changed_.notify_all();
 }
 
-void RecordingDelegate::serverDidPublish(ZarvoServer*) { record("publish"); }
-void RecordingDelegate::resetRetryCount(ZarvoServer*) { record("reset"); }
-void RecordingDelegate::serverDidAdmitClient(ZarvoServer*) { record("admit"); }
-void RecordingDelegate::reservedNotification(ZarvoServer*) { record("reserved"); }
+void RecordingDelegate::serverDidPublish(ZarvoServer*) {
+    record("publish");
+}
+void RecordingDelegate::resetRetryCount(ZarvoServer*) {
+    record("reset");
+}
+void RecordingDelegate::serverDidAdmitClient(ZarvoServer*) {
+    record("admit");
+}
+void RecordingDelegate::reservedNotification(ZarvoServer*) {
+    record("reserved");
+}
 
 void RecordingDelegate::serverDidStop(ZarvoServer* server) {
     record("stop");
@@ -89,9 +97,8 @@ int RecordingDelegate::count(const std::string& call) const {
 bool RecordingDelegate::waitFor(const std::string& call, int times,
                                 std::chrono::milliseconds timeout) const {
     std::unique_lock guard(mutex_);
-    return changed_.wait_for(guard, timeout, [&] {
-        return std::count(calls_.begin(), calls_.end(), call) >= times;
-    });
+    return changed_.wait_for(
+        guard, timeout, [&] { return std::count(calls_.begin(), calls_.end(), call) >= times; });
 }
 
 }  // namespace pellvane::testing

@@ -14,7 +14,7 @@
 namespace pellvane::testing {
 
 class RecordingDelegate : public ZarvoConnectionDelegate {
-public:
+  public:
     void serverDidPublish(ZarvoServer* server) override;
     void resetRetryCount(ZarvoServer* server) override;
     void serverDidAdmitClient(ZarvoServer* server) override;
@@ -39,7 +39,7 @@ public:
     bool waitFor(const std::string& call, int times = 1,
                  std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
-private:
+  private:
     void record(std::string call);
 
     mutable std::mutex mutex_;  // guards every field below

@@ -21,7 +21,9 @@ const char* loopbackHost(net::Family family) {
     return family == net::Family::ipv4 ? "127.0.0.1" : "::1";
 }
 
-TestClient::~TestClient() { close(); }
+TestClient::~TestClient() {
+    close();
+}
 
 bool TestClient::connect(net::Family family, std::uint16_t port, int receiveBuffer) {
     close();

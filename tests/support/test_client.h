@@ -14,7 +14,7 @@
 namespace pellvane::testing {
 
 class TestClient {
-public:
+  public:
     TestClient() = default;
     ~TestClient();
     TestClient(const TestClient&) = delete;
@@ -39,7 +39,7 @@ public:
     // Hello, then HelloReply and UdpInfo; the UdpInfo's IPv4 port, or nothing.
     std::optional<std::uint16_t> admit(std::string_view deviceName = "Test pad");
 
-private:
+  private:
     bool receiveExactly(std::uint8_t* buffer, std::size_t length,
                         std::chrono::steady_clock::time_point deadline);
 
