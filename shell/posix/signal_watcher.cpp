@@ -4,13 +4,13 @@
 #include <signal.h>
 
 #include <cerrno>
-#include <ctime>
 
 namespace pellvane::shell {
 namespace {
 
-// How long one wait for a signal lasts before the watcher looks at its stop request.
-constexpr long pollNanoseconds = 200L * 1000 * 1000;
+// Sent by stop() to the watcher thread alone, to end its wait: the watcher sleeps until a
+// signal comes instead of waking up now and then to look for a stop request.
+constexpr int wakeSignal = SIGUSR1;
 
 sigset_t watchedSignals() {
     sigset_t set;
@@ -38,21 +38,51 @@ SignalWatcher::SignalWatcher(TerminalEvents& events, QuitDeadline& deadline)
     : events_(events), deadline_(deadline) {}
 
 bool SignalWatcher::start() {
-    return thread_.start([this](const StopSignal& stop) { watch(stop); });
+    stopping_ = false;
+    watcherKnown_ = false;
+    return thread_.start([this](const StopSignal&) { watch(); });
 }
 
-void SignalWatcher::watch(const StopSignal& stop) {
-    const sigset_t set = watchedSignals();
-    const timespec poll{0, pollNanoseconds};
-    while (!stop.requested()) {
-        const int signal = sigtimedwait(&set, nullptr, &poll);
+void SignalWatcher::stop() {
+    {
+        std::lock_guard guard(mutex_);
+        stopping_ = true;
+        if (watcherKnown_) {
+            // Stays pending until the watcher waits, if it is not waiting yet.
+            pthread_kill(watcher_, wakeSignal);
+        }
+    }
+    thread_.stopAndJoin();
+}
+
+void SignalWatcher::watch() {
+    sigset_t set = watchedSignals();
+    sigaddset(&set, wakeSignal);
+    // The wake-up signal is this thread's alone; blocking it here keeps its default action
+    // (ending the process) from ever applying.
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    {
+        std::lock_guard guard(mutex_);
+        watcher_ = pthread_self();
+        watcherKnown_ = true;
+        if (stopping_) {
+            return;
+        }
+    }
+    for (;;) {
+        const int signal = sigwaitinfo(&set, nullptr);
         if (signal == SIGHUP) {
             events_.post(TerminalRequest::disconnect);
         } else if (signal == SIGINT || signal == SIGTERM) {
             deadline_.arm();
             events_.post(TerminalRequest::quit);
+        } else if (signal == wakeSignal) {
+            std::lock_guard guard(mutex_);
+            if (stopping_) {
+                return;
+            }
         }
-        // -1 is a timeout (EAGAIN) or an interruption (EINTR): look at the stop request.
+        // -1 is an interruption (EINTR): wait again.
     }
 }
 

@@ -3,6 +3,10 @@
 // thread (no handler runs at all), which passes them on as requests to the main thread.
 #pragma once
 
+#include <pthread.h>
+
+#include <mutex>
+
 #include "platform/threads.h"
 #include "shell/posix/quit_deadline.h"
 #include "shell/posix/terminal_events.h"
@@ -25,13 +29,17 @@ class SignalWatcher {
 
     bool start();
     // Ends and joins the watcher thread; the deadline is left to the caller afterwards.
-    void stop() { thread_.stopAndJoin(); }
+    void stop();
 
   private:
-    void watch(const StopSignal& stop);
+    void watch();
 
     TerminalEvents& events_;
     QuitDeadline& deadline_;
+    std::mutex mutex_;  // guards stopping_, watcher_ and watcherKnown_
+    bool stopping_ = false;
+    pthread_t watcher_{};
+    bool watcherKnown_ = false;
     WorkerThread thread_;
 };
 

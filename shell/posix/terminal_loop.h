@@ -11,7 +11,8 @@
 namespace pellvane::shell {
 
 // How often the channel port is looked at; a restart of the channel service shows within it.
-inline constexpr std::chrono::milliseconds portCheckInterval{250};
+// Once a second keeps an idle program from waking more often than that.
+inline constexpr std::chrono::milliseconds portCheckInterval{1000};
 
 // Prints "Channel server port: N" at once and again whenever the port changes; returns
 // when Quit is asked for.
