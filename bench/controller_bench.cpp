@@ -5,15 +5,16 @@
 //    same datagram's one-way trip over loopback to a thread that waits for it.
 // Usage: controller_bench [DNS-SD library], by default the test library from the build.
 #include <array>
-#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <optional>
-#include <thread>
+#include <span>
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/loopback_floor.h"
+#include "bench/pad_client.h"
 #include "controller/virtual_controller.h"
 #include "platform/sockets.h"
 #include "server/dnssd_binding.h"
@@ -181,109 +182,10 @@ class GamepadRoutingDelegate : public ZarvoConnectionDelegate {
     GamepadController& controller_;
 };
 
-bool receiveMessage(net::SocketHandle socket, std::uint32_t expectedType) {
-    std::vector<std::uint8_t> buffer(wire::headerSize);
-    std::size_t wanted = wire::headerSize;
-    std::size_t done = 0;
-    const net::SocketHandle sockets[] = {socket};
-    net::ReadinessFlags flags[1];
-    while (done < wanted) {
-        if (net::waitForReadiness(sockets, flags, 3000) <= 0) {
-            return false;
-        }
-        const int got = net::receiveSome(socket, buffer.data() + done, wanted - done);
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
-        if (done == wire::headerSize && wanted == wire::headerSize) {
-            const std::uint32_t size = wire::readU32(buffer, 0);
-            if (!wire::isValidPacketSize(size)) {
-                return false;
-            }
-            wanted = size;
-            buffer.resize(size);
-        }
-    }
-    return wire::readU32(buffer, 4) == expectedType;
-}
-
-// A pad client over TCP, admitted through Hello, HelloReply and UdpInfo: the pad service
-// takes datagrams only from the hosts of admitted clients.
-net::SocketHandle admitClient(std::uint16_t port) {
-    const net::SocketHandle socket = net::openSocket(net::Family::ipv4, net::Transport::stream);
-    if (socket == net::invalidSocket) {
-        return socket;
-    }
-    const Message hello = wire::buildHello("Bench pad");
-    if (!net::connectTo(socket, net::Family::ipv4, "127.0.0.1", port) ||
-        !net::sendAll(socket, hello.data(), hello.size(), 3000) ||
-        !receiveMessage(socket, wire::HelloReply) || !receiveMessage(socket, wire::UdpInfo)) {
-        net::closeSocket(socket);
-        return net::invalidSocket;
-    }
-    return socket;
-}
-
-// The floor: a thread that waits for readiness and then receives, as the server's loop
-// does, but does nothing else.
-class FloorReceiver {
-  public:
-    explicit FloorReceiver(Arrivals& arrivals) : arrivals_(arrivals) {}
-    ~FloorReceiver() { stop(); }
-    FloorReceiver(const FloorReceiver&) = delete;
-    FloorReceiver& operator=(const FloorReceiver&) = delete;
-
-    std::uint16_t start() {
-        socket_ = net::openSocket(net::Family::ipv4, net::Transport::datagram);
-        std::uint16_t port = 0;
-        int length = 0;
-        if (socket_ == net::invalidSocket || !net::bindLoopback(socket_, net::Family::ipv4, 0) ||
-            !net::boundPort(socket_, port, length)) {
-            return 0;
-        }
-        thread_ = std::thread([this] { receive(); });
-        return port;
-    }
-
-    void stop() {
-        done_.store(true);
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-        if (socket_ != net::invalidSocket) {
-            net::closeSocket(socket_);
-            socket_ = net::invalidSocket;
-        }
-    }
-
-  private:
-    void receive() {
-        std::vector<std::uint8_t> buffer(65535);
-        const net::SocketHandle sockets[] = {socket_};
-        net::ReadinessFlags flags[1];
-        while (!done_.load()) {
-            if (net::waitForReadiness(sockets, flags, 50) <= 0 || !flags[0].readable) {
-                continue;
-            }
-            net::DatagramSource source;
-            if (net::receiveDatagram(socket_, buffer.data(), buffer.size(), source) > 0) {
-                arrivals_.arrived();
-            }
-        }
-    }
-
-    Arrivals& arrivals_;
-    net::SocketHandle socket_ = net::invalidSocket;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
-};
-
 struct LatencyPath {
     std::uint16_t port = 0;
     Arrivals* arrivals = nullptr;
-    std::vector<double> micros;
-    int lost = 0;
+    bench::Latencies run;
 };
 
 // One datagram at a time, alternating between the paths so that both see the same machine.
@@ -293,82 +195,65 @@ void measureLatencies(std::span<LatencyPath> paths) {
         const Message datagram = stickMessage(i);
         for (LatencyPath& path : paths) {
             const std::uint64_t next = path.arrivals->count() + 1;
-            std::this_thread::sleep_for(gapBetweenDatagrams);
-            const auto sent = Clock::now();
-            net::sendDatagram(sender, net::Family::ipv4, "127.0.0.1", path.port, datagram.data(),
-                              datagram.size());
-            const auto arrived = path.arrivals->waitFor(next);
-            if (!arrived) {
-                ++path.lost;
-                path.arrivals->waitFor(next);  // a late one must not answer the next send
-                continue;
-            }
-            if (i >= warmUpSamples) {
-                path.micros.push_back(
-                    std::chrono::duration<double, std::micro>(*arrived - sent).count());
-            }
+            bench::sendAndTime(
+                gapBetweenDatagrams, i >= warmUpSamples,
+                [&] {
+                    net::sendDatagram(sender, net::Family::ipv4, "127.0.0.1", path.port,
+                                      datagram.data(), datagram.size());
+                },
+                [&] {
+                    const auto arrived = path.arrivals->waitFor(next);
+                    if (!arrived) {
+                        path.arrivals->waitFor(next);  // a late one must not answer the next send
+                    }
+                    return arrived;
+                },
+                path.run);
         }
     }
     net::closeSocket(sender);
 }
 
-void printLatency(const char* label, const LatencyPath& path, const LatencyPath* floor) {
-    for (double p : {50.0, 99.0}) {
-        const double value = bench::percentileMicros(path.micros, p);
-        const double ratio =
-            floor == nullptr ? 0.0 : value / bench::percentileMicros(floor->micros, p);
-        bench::printRow(std::string(label) + (p == 50.0 ? " p50" : " p99"), value, "us", ratio);
-    }
-    if (path.lost > 0) {
-        std::printf("  (%d of %d datagrams gave no report within %lld ms)\n", path.lost,
+void printLatency(const char* label, const bench::Latencies& run, const bench::Latencies* floor) {
+    bench::printAgainstFloor(label, run, floor);
+    if (run.lost > 0) {
+        std::printf("  (%d of %d datagrams gave no report within %lld ms)\n", run.lost,
                     warmUpSamples + measuredSamples, static_cast<long long>(lossTimeout.count()));
     }
-}
-
-const char* libraryPath(int argc, char** argv) {
-    if (argc > 1) {
-        return argv[1];
-    }
-#ifdef PELLVANE_FAKE_DNSSD
-    return PELLVANE_FAKE_DNSSD;
-#else
-    return nullptr;
-#endif
 }
 
 int measureThroughServer(const char* library) {
     Arrivals floorArrivals;
     Arrivals reportArrivals;
-    FloorReceiver floor(floorArrivals);
+    bench::FloorReceiver floor([&](std::span<const std::uint8_t>) { floorArrivals.arrived(); });
     ReportSink sink(&reportArrivals);
     VirtualController controller(sink);
     GamepadRoutingDelegate delegate(controller);
     ZarvoServer server(nullptr, "_kesp._tcp", "");
     server.setDelegate(&delegate);
     int status = 0;
-    const std::uint16_t floorPort = floor.start();
-    if (floorPort == 0) {
+    if (!floor.start()) {
         std::fprintf(stderr, "cannot open the floor's receiving socket\n");
         status = 1;
     } else if (server.start() == ZarvoServer::startFailed) {
         std::fprintf(stderr, "the pad server did not start (DNS-SD library %s)\n", library);
         status = 1;
-    } else if (const net::SocketHandle client = admitClient(server.tcpPort());
+    } else if (const net::SocketHandle client = bench::admitPadClient(server.tcpPort());
                client == net::invalidSocket) {
         std::fprintf(stderr, "the bench client was not admitted\n");
         status = 1;
     } else {
         const std::uint64_t openingReports = reportArrivals.count();
         std::array<LatencyPath, 2> paths{
-            {{floorPort, &floorArrivals, {}, 0}, {server.udpPort4(), &reportArrivals, {}, 0}}};
+            {{floor.datagramPort(), &floorArrivals, {}}, {server.udpPort4(), &reportArrivals, {}}}};
         measureLatencies(paths);
         floor.stop();
         std::printf("%d datagrams of %zu bytes on each path, %lld ms apart (%llu opening report)\n",
                     measuredSamples, stickMessage(0).size(),
                     static_cast<long long>(gapBetweenDatagrams.count()),
                     static_cast<unsigned long long>(openingReports));
-        printLatency("loopback UDP one-way (floor)", paths[0], nullptr);
-        printLatency("GamepadEvent datagram to report write", paths[1], &paths[0]);
+        printLatency("loopback UDP one-way (floor)", paths[0].run, nullptr);
+        printLatency("GamepadEvent datagram to report write", paths[1].run, &paths[0].run);
         net::closeSocket(client);
     }
     server.shutDown();
@@ -379,7 +264,7 @@ int measureThroughServer(const char* library) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* library = libraryPath(argc, argv);
+    const char* library = bench::dnssdLibraryPath(argc, argv);
     if (library == nullptr) {
         std::fprintf(stderr, "usage: %s DNS-SD-library\n", argv[0]);
         return 2;

@@ -8,16 +8,16 @@
 // Each timing is also given as a ratio to the floor of its transport, measured in the same
 // run. Usage: pellvane_bench [DNS-SD library], by default the test library from the build.
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <functional>
-#include <mutex>
-#include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/loopback_floor.h"
+#include "bench/pad_client.h"
+#include "bench/sequence_arrivals.h"
 #include "platform/sockets.h"
 #include "server/dnssd_binding.h"
 #include "server/zarvo_server.h"
@@ -36,40 +36,6 @@ constexpr int fanOutClients = 59;
 constexpr auto gapBetweenEvents = std::chrono::milliseconds(2);
 constexpr auto lossTimeout = std::chrono::milliseconds(500);
 constexpr int readyPollMs = 50;
-
-// Arrival times by sequence number, noted by whichever thread receives the messages.
-class Arrivals {
-  public:
-    void reset(std::size_t count) {
-        std::lock_guard guard(lock_);
-        times_.assign(count, Clock::time_point{});
-    }
-
-    void arrived(std::uint32_t sequence) {
-        const auto now = Clock::now();
-        {
-            std::lock_guard guard(lock_);
-            if (sequence < times_.size()) {
-                times_[sequence] = now;
-            }
-        }
-        changed_.notify_all();
-    }
-
-    // The arrival time, or nothing when the message did not come in time.
-    std::optional<Clock::time_point> waitFor(std::uint32_t sequence) {
-        std::unique_lock guard(lock_);
-        const bool came = changed_.wait_for(guard, lossTimeout, [&] {
-            return sequence < times_.size() && times_[sequence] != Clock::time_point{};
-        });
-        return came ? std::optional(times_[sequence]) : std::nullopt;
-    }
-
-  private:
-    std::mutex lock_;  // guards times_
-    std::condition_variable changed_;
-    std::vector<Clock::time_point> times_;  // the epoch until the message arrives
-};
 
 // Where each kind of message carries the benchmark's sequence number: fields the server
 // and the delegates carry but never read.
@@ -104,7 +70,7 @@ Message gamepadEvent(std::uint32_t sequence) {
 // Notes the arrival of every message the server hands on.
 class TimingDelegate : public ZarvoConnectionDelegate {
   public:
-    explicit TimingDelegate(Arrivals& arrivals) : arrivals_(arrivals) {}
+    explicit TimingDelegate(bench::SequenceArrivals& arrivals) : arrivals_(arrivals) {}
     void serverDidReceiveMessage(ZarvoServer*, Message message) override {
         arrivals_.arrived(sequenceOf(message));
     }
@@ -119,184 +85,28 @@ class TimingDelegate : public ZarvoConnectionDelegate {
     }
 
   private:
-    Arrivals& arrivals_;
-};
-
-bool waitReadable(net::SocketHandle socket, int timeoutMs) {
-    const net::SocketHandle sockets[] = {socket};
-    net::ReadinessFlags flags[1];
-    return net::waitForReadiness(sockets, flags, timeoutMs) > 0 && flags[0].readable;
-}
-
-bool receiveExactly(net::SocketHandle socket, std::uint8_t* buffer, std::size_t length) {
-    std::size_t done = 0;
-    while (done < length) {
-        if (!waitReadable(socket, static_cast<int>(lossTimeout.count()))) {
-            return false;
-        }
-        const int received = net::receiveSome(socket, buffer + done, length - done);
-        if (received <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(received);
-    }
-    return true;
-}
-
-std::optional<Message> receiveMessage(net::SocketHandle socket) {
-    std::uint8_t header[wire::headerSize];
-    if (!receiveExactly(socket, header, sizeof header)) {
-        return std::nullopt;
-    }
-    const std::uint32_t size = wire::readU32(header, 0);
-    if (!wire::isValidPacketSize(size)) {
-        return std::nullopt;
-    }
-    Message message(size);
-    std::copy(std::begin(header), std::end(header), message.begin());
-    if (!receiveExactly(socket, message.data() + wire::headerSize, size - wire::headerSize)) {
-        return std::nullopt;
-    }
-    return message;
-}
-
-net::SocketHandle connectLoopback(std::uint16_t port) {
-    const net::SocketHandle socket = net::openSocket(net::Family::ipv4, net::Transport::stream);
-    if (socket != net::invalidSocket &&
-        !net::connectTo(socket, net::Family::ipv4, "127.0.0.1", port)) {
-        net::closeSocket(socket);
-        return net::invalidSocket;
-    }
-    return socket;
-}
-
-// A connected and admitted pad client, or invalidSocket.
-net::SocketHandle admittedClient(std::uint16_t port) {
-    const net::SocketHandle socket = connectLoopback(port);
-    const Message hello = wire::buildHello("bench pad");
-    if (socket == net::invalidSocket || !net::sendAll(socket, hello.data(), hello.size(), 2000)) {
-        return socket;
-    }
-    const auto reply = receiveMessage(socket);
-    const auto info = receiveMessage(socket);
-    if (!reply || !info || wire::readU32(*info, 4) != wire::UdpInfo) {
-        net::closeSocket(socket);
-        return net::invalidSocket;
-    }
-    return socket;
-}
-
-// The floor: a thread that waits for readiness and reads one message, as the server's loop
-// does, and does nothing else with it.
-class FloorReceiver {
-  public:
-    explicit FloorReceiver(Arrivals& arrivals) : arrivals_(arrivals) {}
-    ~FloorReceiver() {
-        done_.store(true);
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-        for (net::SocketHandle socket : {datagrams_, listener_, stream_}) {
-            if (socket != net::invalidSocket) {
-                net::closeSocket(socket);
-            }
-        }
-    }
-    FloorReceiver(const FloorReceiver&) = delete;
-    FloorReceiver& operator=(const FloorReceiver&) = delete;
-
-    // Opens a datagram socket and a connected stream; false when loopback fails.
-    bool start() {
-        std::uint16_t port = 0;
-        int length = 0;
-        datagrams_ = net::openSocket(net::Family::ipv4, net::Transport::datagram);
-        listener_ = net::openSocket(net::Family::ipv4, net::Transport::stream);
-        if (!net::bindLoopback(datagrams_, net::Family::ipv4, 0) ||
-            !net::boundPort(datagrams_, datagramPort_, length) ||
-            !net::bindLoopback(listener_, net::Family::ipv4, 0) ||
-            !net::boundPort(listener_, port, length) || !net::listenOn(listener_, 1)) {
-            return false;
-        }
-        streamClient_ = connectLoopback(port);
-        stream_ = net::acceptConnection(listener_);
-        if (streamClient_ == net::invalidSocket || stream_ == net::invalidSocket) {
-            return false;
-        }
-        thread_ = std::thread([this] { receive(); });
-        return true;
-    }
-
-    std::uint16_t datagramPort() const { return datagramPort_; }
-    net::SocketHandle streamClient() const { return streamClient_; }
-
-  private:
-    void receive() {
-        std::vector<std::uint8_t> buffer(65535);
-        const net::SocketHandle sockets[] = {datagrams_, stream_};
-        net::ReadinessFlags flags[2];
-        while (!done_.load()) {
-            if (net::waitForReadiness(sockets, flags, readyPollMs) <= 0) {
-                continue;
-            }
-            if (flags[0].readable) {
-                net::DatagramSource source;
-                const int received =
-                    net::receiveDatagram(datagrams_, buffer.data(), buffer.size(), source);
-                if (received >= static_cast<int>(wire::headerSize)) {
-                    arrivals_.arrived(
-                        sequenceOf({buffer.data(), static_cast<std::size_t>(received)}));
-                }
-            }
-            if (flags[1].readable) {
-                if (const auto message = receiveMessage(stream_)) {
-                    arrivals_.arrived(sequenceOf(*message));
-                }
-            }
-        }
-    }
-
-    Arrivals& arrivals_;
-    net::SocketHandle datagrams_ = net::invalidSocket;
-    net::SocketHandle listener_ = net::invalidSocket;
-    net::SocketHandle stream_ = net::invalidSocket;
-    net::SocketHandle streamClient_ = net::invalidSocket;
-    std::uint16_t datagramPort_ = 0;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
-};
-
-struct Latencies {
-    std::vector<double> micros;
-    int lost = 0;
+    bench::SequenceArrivals& arrivals_;
 };
 
 // Sends `count` numbered messages one at a time through `send` and times each one's
 // arrival; the first ones warm the path up and are not counted.
-Latencies measure(Arrivals& arrivals, const std::function<Message(std::uint32_t)>& build,
-                  const std::function<void(const Message&)>& send) {
-    Latencies result;
+bench::Latencies measure(bench::SequenceArrivals& arrivals,
+                         const std::function<Message(std::uint32_t)>& build,
+                         const std::function<void(const Message&)>& send) {
+    bench::Latencies result;
     arrivals.reset(warmUpSamples + measuredSamples);
     for (std::uint32_t i = 0; i < warmUpSamples + measuredSamples; ++i) {
         const Message message = build(i);
-        std::this_thread::sleep_for(gapBetweenEvents);
-        const auto sent = Clock::now();
-        send(message);
-        const auto arrived = arrivals.waitFor(i);
-        if (!arrived) {
-            ++result.lost;
-        } else if (i >= warmUpSamples) {
-            result.micros.push_back(
-                std::chrono::duration<double, std::micro>(*arrived - sent).count());
-        }
+        bench::sendAndTime(
+            gapBetweenEvents, i >= warmUpSamples, [&] { send(message); },
+            [&] { return arrivals.waitFor(i); }, result);
     }
     return result;
 }
 
-void printLatency(const std::string& label, const Latencies& latencies, double floorP50) {
-    const double p50 = bench::percentileMicros(latencies.micros, 50);
-    const double p99 = bench::percentileMicros(latencies.micros, 99);
-    bench::printRow(label + " p50", p50, "us", floorP50 > 0 ? p50 / floorP50 : 0.0);
-    bench::printRow(label + " p99", p99, "us", floorP50 > 0 ? p99 / floorP50 : 0.0);
+// Both percentiles are given against the floor's p50.
+void printLatency(const std::string& label, const bench::Latencies& latencies, double floorP50) {
+    bench::printPercentiles(label, latencies.micros, floorP50, floorP50);
     if (latencies.lost > 0) {
         std::printf("  (%d of %d lost)\n", latencies.lost, warmUpSamples + measuredSamples);
     }
@@ -353,17 +163,14 @@ FanOut measureFanOut(ZarvoServer& server, const std::vector<net::SocketHandle>& 
 }  // namespace
 
 int main(int argc, char** argv) {
-#if defined(PELLVANE_FAKE_DNSSD)
-    const char* library = argc > 1 ? argv[1] : PELLVANE_FAKE_DNSSD;
-#else
-    const char* library = argc > 1 ? argv[1] : nullptr;
-#endif
+    const char* library = bench::dnssdLibraryPath(argc, argv);
     net::startSocketLibrary();
     dnssd::LibraryScope dnssd(library);
 
-    Arrivals floorArrivals;
-    FloorReceiver floor(floorArrivals);
-    if (!floor.start()) {
+    bench::SequenceArrivals floorArrivals(lossTimeout);
+    bench::FloorReceiver floor(
+        [&](std::span<const std::uint8_t> message) { floorArrivals.arrived(sequenceOf(message)); });
+    if (!floor.start(true)) {
         std::fprintf(stderr, "pellvane_bench: loopback is not usable\n");
         return 1;
     }
@@ -376,7 +183,7 @@ int main(int argc, char** argv) {
         net::sendAll(floor.streamClient(), message.data(), message.size(), 2000);
     });
 
-    Arrivals serverArrivals;
+    bench::SequenceArrivals serverArrivals(lossTimeout);
     TimingDelegate delegate(serverArrivals);
     ZarvoServer server("BenchHost", "_kesp._tcp", "");
     server.setDelegate(&delegate);
@@ -384,7 +191,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pellvane_bench: the pad service did not start\n");
         return 1;
     }
-    const net::SocketHandle pad = admittedClient(server.tcpPort());
+    const net::SocketHandle pad = bench::admitPadClient(server.tcpPort());
     if (pad == net::invalidSocket) {
         std::fprintf(stderr, "pellvane_bench: the pad client was not admitted\n");
         return 1;
@@ -403,7 +210,7 @@ int main(int argc, char** argv) {
 
     std::vector<net::SocketHandle> listeners;
     for (int i = 1; i < fanOutClients; ++i) {  // the pad client above is the 59th
-        const net::SocketHandle client = admittedClient(server.tcpPort());
+        const net::SocketHandle client = bench::admitPadClient(server.tcpPort());
         if (client != net::invalidSocket) {
             listeners.push_back(client);
         }
@@ -424,10 +231,7 @@ int main(int argc, char** argv) {
     for (const auto& [label, samples] :
          {std::pair{"broadcast returns, " + clients, fanOut.returnMicros},
           std::pair{"broadcast reaches all " + clients, fanOut.lastArrivalMicros}}) {
-        const double p50 = bench::percentileMicros(samples, 50);
-        const double p99 = bench::percentileMicros(samples, 99);
-        bench::printRow(label + " p50", p50, "us", tcpFloor > 0 ? p50 / tcpFloor : 0.0);
-        bench::printRow(label + " p99", p99, "us", tcpFloor > 0 ? p99 / tcpFloor : 0.0);
+        bench::printPercentiles(label, samples, tcpFloor, tcpFloor);
     }
     if (fanOut.incomplete > 0) {
         std::printf("  (%d of %d broadcasts did not reach everyone in time)\n", fanOut.incomplete,

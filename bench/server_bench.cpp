@@ -7,14 +7,13 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
+#include <span>
 #include <thread>
-#include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/loopback_floor.h"
+#include "bench/sequence_arrivals.h"
 #include "platform/sockets.h"
 #include "server/dnssd_binding.h"
 #include "server/zarvo_server.h"
@@ -34,38 +33,6 @@ constexpr auto idleSettle = std::chrono::seconds(1);
 constexpr auto idleWindow = std::chrono::seconds(10);
 constexpr std::size_t datagramSize = 24;  // a ChannelEvent with a small body
 
-// Arrival times by sequence number, filled by whichever thread receives the datagrams.
-class Arrivals {
-  public:
-    explicit Arrivals(std::size_t count) : times_(count) {}
-
-    void arrived(std::uint32_t sequence) {
-        const auto now = Clock::now();
-        std::lock_guard guard(lock_);
-        if (sequence < times_.size()) {
-            times_[sequence] = now;
-        }
-        changed_.notify_all();
-    }
-
-    // False when the datagram did not arrive in time.
-    bool waitFor(std::uint32_t sequence) {
-        std::unique_lock guard(lock_);
-        return changed_.wait_for(guard, lossTimeout,
-                                 [&] { return times_[sequence] != Clock::time_point{}; });
-    }
-
-    Clock::time_point at(std::uint32_t sequence) const {
-        std::lock_guard guard(lock_);
-        return times_[sequence];
-    }
-
-  private:
-    mutable std::mutex lock_;  // guards every field below
-    std::condition_variable changed_;
-    std::vector<Clock::time_point> times_;  // the epoch until the datagram arrives
-};
-
 Message makeDatagram(std::uint32_t sequence) {
     Message datagram(datagramSize, 0);
     wire::writeHeader(datagram,
@@ -78,109 +45,40 @@ std::uint32_t sequenceOf(std::span<const std::uint8_t> datagram) {
     return header ? header->argument : 0;
 }
 
-struct LatencyRun {
-    std::vector<double> micros;
-    int lost = 0;
-};
-
 // One way for a datagram to go: where it is sent and who notes its arrival.
 struct LatencyPath {
     std::uint16_t port = 0;
-    Arrivals* arrivals = nullptr;
-    LatencyRun run;
+    bench::SequenceArrivals* arrivals = nullptr;
+    bench::Latencies run;
 };
-
-void sendAndTime(net::SocketHandle sender, std::uint32_t sequence, bool measured,
-                 LatencyPath& path) {
-    const Message datagram = makeDatagram(sequence);
-    std::this_thread::sleep_for(gapBetweenDatagrams);
-    const auto sent = Clock::now();
-    net::sendDatagram(sender, net::Family::ipv4, "127.0.0.1", path.port, datagram.data(),
-                      datagram.size());
-    if (!path.arrivals->waitFor(sequence)) {
-        ++path.run.lost;
-        return;
-    }
-    if (measured) {
-        path.run.micros.push_back(
-            std::chrono::duration<double, std::micro>(path.arrivals->at(sequence) - sent).count());
-    }
-}
 
 // Sends numbered datagrams one at a time, alternating between the paths so that both see
 // the same machine (other work on it shifts both alike), and waits for each to arrive.
 void measureLatencies(std::span<LatencyPath> paths) {
     const net::SocketHandle sender = net::openSocket(net::Family::ipv4, net::Transport::datagram);
+    for (LatencyPath& path : paths) {
+        path.arrivals->reset(warmUpSamples + measuredSamples);
+    }
     for (int i = 0; i < warmUpSamples + measuredSamples; ++i) {
+        const auto sequence = static_cast<std::uint32_t>(i);
+        const Message datagram = makeDatagram(sequence);
         for (LatencyPath& path : paths) {
-            sendAndTime(sender, static_cast<std::uint32_t>(i), i >= warmUpSamples, path);
+            bench::sendAndTime(
+                gapBetweenDatagrams, i >= warmUpSamples,
+                [&] {
+                    net::sendDatagram(sender, net::Family::ipv4, "127.0.0.1", path.port,
+                                      datagram.data(), datagram.size());
+                },
+                [&] { return path.arrivals->waitFor(sequence); }, path.run);
         }
     }
     net::closeSocket(sender);
 }
 
-// The floor: a thread that waits for readiness and then receives, as the server's loop
-// does, but does nothing else.
-class FloorReceiver {
-  public:
-    explicit FloorReceiver(Arrivals& arrivals) : arrivals_(arrivals) {}
-    ~FloorReceiver() { stop(); }
-    FloorReceiver(const FloorReceiver&) = delete;
-    FloorReceiver& operator=(const FloorReceiver&) = delete;
-
-    // The port it listens on, or 0 when the socket could not be opened.
-    std::uint16_t start() {
-        socket_ = net::openSocket(net::Family::ipv4, net::Transport::datagram);
-        std::uint16_t port = 0;
-        int length = 0;
-        if (socket_ == net::invalidSocket || !net::bindLoopback(socket_, net::Family::ipv4, 0) ||
-            !net::boundPort(socket_, port, length)) {
-            return 0;
-        }
-        thread_ = std::thread([this] { receive(); });
-        return port;
-    }
-
-    void stop() {
-        done_.store(true);
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-        if (socket_ != net::invalidSocket) {
-            net::closeSocket(socket_);
-            socket_ = net::invalidSocket;
-        }
-    }
-
-  private:
-    void receive() {
-        std::vector<std::uint8_t> buffer(65535);
-        const net::SocketHandle sockets[] = {socket_};
-        net::ReadinessFlags flags[1];
-        // The timeout only lets the thread see that it should end.
-        while (!done_.load()) {
-            if (net::waitForReadiness(sockets, flags, 50) <= 0 || !flags[0].readable) {
-                continue;
-            }
-            net::DatagramSource source;
-            const int received =
-                net::receiveDatagram(socket_, buffer.data(), buffer.size(), source);
-            if (received >= static_cast<int>(wire::headerSize)) {
-                arrivals_.arrived(sequenceOf({buffer.data(), static_cast<std::size_t>(received)}));
-            }
-        }
-    }
-
-    Arrivals& arrivals_;
-    net::SocketHandle socket_ = net::invalidSocket;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
-};
-
 // Takes every datagram the server hands over and notes when it came.
 class TimingDelegate : public ZarvoConnectionDelegate {
   public:
-    explicit TimingDelegate(Arrivals& arrivals) : arrivals_(arrivals) {}
+    explicit TimingDelegate(bench::SequenceArrivals& arrivals) : arrivals_(arrivals) {}
 
     void serverDidReceiveMessage(ZarvoServer*, Message message) override {
         arrivals_.arrived(sequenceOf(message));
@@ -196,7 +94,7 @@ class TimingDelegate : public ZarvoConnectionDelegate {
     }
 
   private:
-    Arrivals& arrivals_;
+    bench::SequenceArrivals& arrivals_;
 };
 
 struct IdleCost {
@@ -240,24 +138,8 @@ IdleCost measureIdle() {
     return {100.0 * serverCpu / elapsed, serverCpu * 1e6, serverSwitches / elapsed, serverSwitches};
 }
 
-const char* libraryPath(int argc, char** argv) {
-    if (argc > 1) {
-        return argv[1];
-    }
-#ifdef PELLVANE_FAKE_DNSSD
-    return PELLVANE_FAKE_DNSSD;
-#else
-    return nullptr;
-#endif
-}
-
-void printLatency(const char* label, const LatencyRun& run, const LatencyRun* floor) {
-    for (double p : {50.0, 99.0}) {
-        const double value = bench::percentileMicros(run.micros, p);
-        const double ratio =
-            floor == nullptr ? 0.0 : value / bench::percentileMicros(floor->micros, p);
-        bench::printRow(std::string(label) + (p == 50.0 ? " p50" : " p99"), value, "us", ratio);
-    }
+void printLatency(const char* label, const bench::Latencies& run, const bench::Latencies* floor) {
+    bench::printAgainstFloor(label, run, floor);
     if (run.lost > 0) {
         std::printf("  (%d of %d datagrams did not arrive within %lld ms)\n", run.lost,
                     warmUpSamples + measuredSamples, static_cast<long long>(lossTimeout.count()));
@@ -267,7 +149,7 @@ void printLatency(const char* label, const LatencyRun& run, const LatencyRun* fl
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* library = libraryPath(argc, argv);
+    const char* library = bench::dnssdLibraryPath(argc, argv);
     if (library == nullptr) {
         std::fprintf(stderr, "usage: %s DNS-SD-library\n", argv[0]);
         return 2;
@@ -280,24 +162,25 @@ int main(int argc, char** argv) {
                 static_cast<long long>(idleWindow.count()));
     int status = 0;
     {
-        Arrivals floorArrivals(warmUpSamples + measuredSamples);
-        Arrivals serverArrivals(warmUpSamples + measuredSamples);
-        FloorReceiver floor(floorArrivals);
+        bench::SequenceArrivals floorArrivals(lossTimeout);
+        bench::SequenceArrivals serverArrivals(lossTimeout);
+        bench::FloorReceiver floor([&](std::span<const std::uint8_t> datagram) {
+            floorArrivals.arrived(sequenceOf(datagram));
+        });
         TimingDelegate delegate(serverArrivals);
         // The channel configuration takes datagrams from any sender.
         ZarvoServer server(nullptr, "_kespchan._tcp", "local.");
         server.setAutoAdmit(true);
         server.setDelegate(&delegate);
-        const std::uint16_t floorPort = floor.start();
-        if (floorPort == 0) {
+        if (!floor.start()) {
             std::fprintf(stderr, "cannot open the floor's receiving socket\n");
             status = 1;
         } else if (server.start() == ZarvoServer::startFailed) {
             std::fprintf(stderr, "the server did not start (DNS-SD library %s)\n", library);
             status = 1;
         } else {
-            std::array<LatencyPath, 2> paths{
-                {{floorPort, &floorArrivals, {}}, {server.udpPort4(), &serverArrivals, {}}}};
+            std::array<LatencyPath, 2> paths{{{floor.datagramPort(), &floorArrivals, {}},
+                                              {server.udpPort4(), &serverArrivals, {}}}};
             measureLatencies(paths);
             floor.stop();  // its thread must not count as the server's in the idle window
             printLatency("loopback UDP one-way (floor)", paths[0].run, nullptr);
