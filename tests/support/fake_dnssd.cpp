@@ -1,12 +1,18 @@
-// A stand-in DNS-SD client library for tests: it registers nothing, but each registration
-// gets a reply socket that is readable at once, and processing it calls the reply callback
-// as a real library would. Set PELLVANE_FAKE_DNSSD_ERROR to a number to make every reply
-// report that error, and PELLVANE_FAKE_DNSSD_LOG to a file to have each registration
-// appended to it as "name type domain port". With PELLVANE_FAKE_DNSSD_REFUSE_FLAGS set it
-// refuses every request with flags, as Avahi's compatibility library does, and logs
-// "refused flags" for each refusal.
+// A stand-in DNS-SD client library for tests: it publishes nothing, but each reference gets
+// a reply socket that is readable at once, and processing it calls the reply callback as a
+// real library would. Registrations made in this process are what browsing finds, and each
+// instance resolves to "localhost" with its registered port.
+// Set PELLVANE_FAKE_DNSSD_ERROR to a number to make every registration reply report that
+// error, and PELLVANE_FAKE_DNSSD_LOG to a file to have each registration appended to it as
+// "name type domain port". With PELLVANE_FAKE_DNSSD_REFUSE_FLAGS set it refuses every
+// registration with flags, as Avahi's compatibility library does, and logs "refused flags"
+// for each refusal. Built with FAKE_DNSSD_REGISTER_ONLY it exports only registration and
+// deallocation, as an incomplete library would.
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/sockets.h"
 #include "server/dnssd_api.h"
@@ -20,13 +26,24 @@
 using namespace pellvane;
 using namespace pellvane::dnssd;
 
-struct FakeRegistration {
+namespace {
+
+enum class Kind { registration, browse, resolve };
+
+struct FakeReference {
+    Kind kind = Kind::registration;
     net::SocketHandle socket = net::invalidSocket;
-    DNSServiceRegisterReply callback = nullptr;
+    DNSServiceRegisterReply registerReply = nullptr;
+    DNSServiceBrowseReply browseReply = nullptr;
+    DNSServiceResolveReply resolveReply = nullptr;
     void* context = nullptr;
+    std::string name;
+    std::string type;  // without a trailing dot
+    std::uint16_t networkPort = 0;
 };
 
-namespace {
+std::mutex registryMutex;                       // guards liveRegistrations
+std::vector<FakeReference*> liveRegistrations;  // what browsing finds
 
 [[maybe_unused]] DNSServiceErrorType configuredReplyError() {
     const char* text = std::getenv("PELLVANE_FAKE_DNSSD_ERROR");
@@ -52,6 +69,36 @@ void logRegistration(const char* name, const char* type, const char* domain, std
     logLine(line);
 }
 
+std::string withoutTrailingDot(const char* text) {
+    std::string result = text == nullptr ? "" : text;
+    if (!result.empty() && result.back() == '.') {
+        result.pop_back();
+    }
+    return result;
+}
+
+// A reference whose socket holds one byte, so it reads as ready for processing.
+FakeReference* newReference(Kind kind, void* context) {
+    auto* reference = new FakeReference{};
+    reference->kind = kind;
+    reference->context = context;
+    reference->socket = net::openSocket(net::Family::ipv4, net::Transport::datagram);
+    std::uint16_t port = 0;
+    int length = 0;
+    if (reference->socket == net::invalidSocket ||
+        !net::bindLoopback(reference->socket, net::Family::ipv4, 0) ||
+        !net::boundPort(reference->socket, port, length)) {
+        if (reference->socket != net::invalidSocket) {
+            net::closeSocket(reference->socket);
+        }
+        delete reference;
+        return nullptr;
+    }
+    const std::uint8_t byte = 1;
+    net::sendDatagram(reference->socket, net::Family::ipv4, "127.0.0.1", port, &byte, 1);
+    return reference;
+}
+
 }  // namespace
 
 FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API
@@ -62,53 +109,139 @@ DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t, c
         logLine("refused flags\n");
         return kDNSServiceErr_Unsupported;
     }
-    auto* registration = new FakeRegistration{};
-    registration->callback = callBack;
-    registration->context = context;
-    registration->socket = net::openSocket(net::Family::ipv4, net::Transport::datagram);
-    std::uint16_t replyPort = 0;
-    int length = 0;
-    if (registration->socket == net::invalidSocket ||
-        !net::bindLoopback(registration->socket, net::Family::ipv4, 0) ||
-        !net::boundPort(registration->socket, replyPort, length)) {
-        delete registration;
+    FakeReference* registration = newReference(Kind::registration, context);
+    if (registration == nullptr) {
         return kDNSServiceErr_Unknown;
     }
-    const std::uint8_t reply = 1;
-    net::sendDatagram(registration->socket, net::Family::ipv4, "127.0.0.1", replyPort, &reply, 1);
+    registration->registerReply = callBack;
+    registration->name = name == nullptr ? "" : name;
+    registration->type = withoutTrailingDot(regtype);
+    registration->networkPort = port;
+    {
+        std::lock_guard guard(registryMutex);
+        liveRegistrations.push_back(registration);
+    }
     logRegistration(name, regtype, domain, port);
     *sdRef = reinterpret_cast<DNSServiceRef>(registration);
     return kDNSServiceErr_NoError;
 }
 
 FAKE_DNSSD_EXPORT void DNSSD_API DNSServiceRefDeallocate(DNSServiceRef sdRef) {
-    auto* registration = reinterpret_cast<FakeRegistration*>(sdRef);
-    if (registration != nullptr) {
-        net::closeSocket(registration->socket);
-        delete registration;
+    auto* reference = reinterpret_cast<FakeReference*>(sdRef);
+    if (reference == nullptr) {
+        return;
     }
+    {
+        std::lock_guard guard(registryMutex);
+        std::erase(liveRegistrations, reference);
+    }
+    net::closeSocket(reference->socket);
+    delete reference;
 }
 
 #if !defined(FAKE_DNSSD_REGISTER_ONLY)
 
+namespace {
+
+constexpr DNSServiceErrorType noSuchName = -65538;
+
+std::vector<FakeReference> registrationsOfType(const std::string& type) {
+    std::vector<FakeReference> found;
+    std::lock_guard guard(registryMutex);
+    for (const FakeReference* registration : liveRegistrations) {
+        if (registration->type == type) {
+            found.push_back(*registration);
+        }
+    }
+    return found;
+}
+
+void deliverBrowse(FakeReference* browse) {
+    const auto found = registrationsOfType(browse->type);
+    const std::string regtype = browse->type + ".";
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const DNSServiceFlags flags =
+            kDNSServiceFlagsAdd | (i + 1 < found.size() ? kDNSServiceFlagsMoreComing : 0);
+        browse->browseReply(reinterpret_cast<DNSServiceRef>(browse), flags, 0,
+                            kDNSServiceErr_NoError, found[i].name.c_str(), regtype.c_str(),
+                            "local.", browse->context);
+    }
+}
+
+void deliverResolve(FakeReference* resolve) {
+    for (const FakeReference& registration : registrationsOfType(resolve->type)) {
+        if (registration.name == resolve->name) {
+            const std::string fullname = registration.name + "." + registration.type + ".local.";
+            resolve->resolveReply(reinterpret_cast<DNSServiceRef>(resolve), 0, 0,
+                                  kDNSServiceErr_NoError, fullname.c_str(), "localhost",
+                                  registration.networkPort, 0, nullptr, resolve->context);
+            return;
+        }
+    }
+    resolve->resolveReply(reinterpret_cast<DNSServiceRef>(resolve), 0, 0, noSuchName, "", "", 0, 0,
+                          nullptr, resolve->context);
+}
+
+}  // namespace
+
+FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceBrowse(DNSServiceRef* sdRef,
+                                                                 DNSServiceFlags, std::uint32_t,
+                                                                 const char* regtype, const char*,
+                                                                 DNSServiceBrowseReply callBack,
+                                                                 void* context) {
+    FakeReference* browse = newReference(Kind::browse, context);
+    if (browse == nullptr) {
+        return kDNSServiceErr_Unknown;
+    }
+    browse->browseReply = callBack;
+    browse->type = withoutTrailingDot(regtype);
+    *sdRef = reinterpret_cast<DNSServiceRef>(browse);
+    return kDNSServiceErr_NoError;
+}
+
+FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceResolve(
+    DNSServiceRef* sdRef, DNSServiceFlags, std::uint32_t, const char* name, const char* regtype,
+    const char*, DNSServiceResolveReply callBack, void* context) {
+    FakeReference* resolve = newReference(Kind::resolve, context);
+    if (resolve == nullptr) {
+        return kDNSServiceErr_Unknown;
+    }
+    resolve->resolveReply = callBack;
+    resolve->name = name == nullptr ? "" : name;
+    resolve->type = withoutTrailingDot(regtype);
+    *sdRef = reinterpret_cast<DNSServiceRef>(resolve);
+    return kDNSServiceErr_NoError;
+}
+
 FAKE_DNSSD_EXPORT dnssd_sock_t DNSSD_API DNSServiceRefSockFD(DNSServiceRef sdRef) {
-    auto* registration = reinterpret_cast<FakeRegistration*>(sdRef);
-    return registration == nullptr ? static_cast<dnssd_sock_t>(-1)
-                                   : static_cast<dnssd_sock_t>(registration->socket);
+    auto* reference = reinterpret_cast<FakeReference*>(sdRef);
+    return reference == nullptr ? static_cast<dnssd_sock_t>(-1)
+                                : static_cast<dnssd_sock_t>(reference->socket);
 }
 
 FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServiceRef sdRef) {
-    auto* registration = reinterpret_cast<FakeRegistration*>(sdRef);
-    if (registration == nullptr) {
+    auto* reference = reinterpret_cast<FakeReference*>(sdRef);
+    if (reference == nullptr) {
         return kDNSServiceErr_Unknown;
     }
     std::uint8_t byte = 0;
     net::DatagramSource source;
-    if (net::receiveDatagram(registration->socket, &byte, 1, source) <= 0) {
+    if (net::receiveDatagram(reference->socket, &byte, 1, source) <= 0) {
         return kDNSServiceErr_Unknown;
     }
-    // The callback may deallocate the registration; nothing of it is used afterwards.
-    registration->callback(sdRef, 0, configuredReplyError(), "", "", "", registration->context);
+    switch (reference->kind) {
+        case Kind::registration:
+            // The callback may deallocate the reference; nothing of it is used afterwards.
+            reference->registerReply(sdRef, 0, configuredReplyError(), "", "", "",
+                                     reference->context);
+            break;
+        case Kind::browse:
+            deliverBrowse(reference);
+            break;
+        case Kind::resolve:
+            deliverResolve(reference);
+            break;
+    }
     return kDNSServiceErr_NoError;
 }
 

@@ -57,7 +57,7 @@ class PadToolTest : public ::testing::Test {
   protected:
     void SetUp() override {
         net::startSocketLibrary();
-        dnssd::loadLibrary(PELLVANE_FAKE_DNSSD_BROWSE);
+        dnssd::loadLibrary(PELLVANE_FAKE_DNSSD);
     }
 
     void TearDown() override {
