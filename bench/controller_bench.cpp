@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "bench/bench_delegates.h"
 #include "bench/bench_support.h"
 #include "bench/loopback_floor.h"
 #include "bench/pad_client.h"
@@ -159,7 +160,7 @@ double messagesPerSecond(Message (*makeMessage)(int)) {
 }
 
 // The pad delegate's part in this: admit, open the controller on admission, route type 8.
-class GamepadRoutingDelegate : public ZarvoConnectionDelegate {
+class GamepadRoutingDelegate : public bench::AdmittingDelegate {
   public:
     explicit GamepadRoutingDelegate(GamepadController& controller) : controller_(controller) {}
 
@@ -168,14 +169,6 @@ class GamepadRoutingDelegate : public ZarvoConnectionDelegate {
         if (wire::readU32(message, 4) == wire::GamepadEvent) {
             controller_.handleGamepadEvent(message);
         }
-    }
-    void serverDidPublish(ZarvoServer*) override {}
-    void resetRetryCount(ZarvoServer*) override {}
-    void serverDidStop(ZarvoServer*) override {}
-    void reservedNotification(ZarvoServer*) override {}
-    int shouldAdmitClient(ZarvoServer*, const Message*) override { return 1; }
-    std::unique_ptr<wire::AppList> applicationList(ZarvoServer*, const Message*) override {
-        return nullptr;
     }
 
   private:

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_delegates.h"
 #include "bench/bench_support.h"
 #include "bench/loopback_floor.h"
 #include "bench/pad_client.h"
@@ -66,27 +67,6 @@ Message gamepadEvent(std::uint32_t sequence) {
     wire::writeF32(message, 24, 0.5f);
     return message;
 }
-
-// Notes the arrival of every message the server hands on.
-class TimingDelegate : public ZarvoConnectionDelegate {
-  public:
-    explicit TimingDelegate(bench::SequenceArrivals& arrivals) : arrivals_(arrivals) {}
-    void serverDidReceiveMessage(ZarvoServer*, Message message) override {
-        arrivals_.arrived(sequenceOf(message));
-    }
-    void serverDidPublish(ZarvoServer*) override {}
-    void resetRetryCount(ZarvoServer*) override {}
-    void serverDidAdmitClient(ZarvoServer*) override {}
-    void serverDidStop(ZarvoServer*) override {}
-    void reservedNotification(ZarvoServer*) override {}
-    int shouldAdmitClient(ZarvoServer*, const Message*) override { return 1; }
-    std::unique_ptr<wire::AppList> applicationList(ZarvoServer*, const Message*) override {
-        return nullptr;
-    }
-
-  private:
-    bench::SequenceArrivals& arrivals_;
-};
 
 // Sends `count` numbered messages one at a time through `send` and times each one's
 // arrival; the first ones warm the path up and are not counted.
@@ -184,7 +164,7 @@ int main(int argc, char** argv) {
     });
 
     bench::SequenceArrivals serverArrivals(lossTimeout);
-    TimingDelegate delegate(serverArrivals);
+    bench::TimingDelegate delegate(serverArrivals, sequenceOf);
     ZarvoServer server("BenchHost", "_kesp._tcp", "");
     server.setDelegate(&delegate);
     if (server.start() == ZarvoServer::startFailed) {

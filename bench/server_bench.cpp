@@ -11,6 +11,7 @@
 #include <span>
 #include <thread>
 
+#include "bench/bench_delegates.h"
 #include "bench/bench_support.h"
 #include "bench/loopback_floor.h"
 #include "bench/sequence_arrivals.h"
@@ -74,28 +75,6 @@ void measureLatencies(std::span<LatencyPath> paths) {
     }
     net::closeSocket(sender);
 }
-
-// Takes every datagram the server hands over and notes when it came.
-class TimingDelegate : public ZarvoConnectionDelegate {
-  public:
-    explicit TimingDelegate(bench::SequenceArrivals& arrivals) : arrivals_(arrivals) {}
-
-    void serverDidReceiveMessage(ZarvoServer*, Message message) override {
-        arrivals_.arrived(sequenceOf(message));
-    }
-    void serverDidPublish(ZarvoServer*) override {}
-    void resetRetryCount(ZarvoServer*) override {}
-    void serverDidAdmitClient(ZarvoServer*) override {}
-    void serverDidStop(ZarvoServer*) override {}
-    void reservedNotification(ZarvoServer*) override {}
-    int shouldAdmitClient(ZarvoServer*, const Message*) override { return 1; }
-    std::unique_ptr<wire::AppList> applicationList(ZarvoServer*, const Message*) override {
-        return nullptr;
-    }
-
-  private:
-    bench::SequenceArrivals& arrivals_;
-};
 
 struct IdleCost {
     double cpuPercent = 0.0;
@@ -167,7 +146,7 @@ int main(int argc, char** argv) {
         bench::FloorReceiver floor([&](std::span<const std::uint8_t> datagram) {
             floorArrivals.arrived(sequenceOf(datagram));
         });
-        TimingDelegate delegate(serverArrivals);
+        bench::TimingDelegate delegate(serverArrivals, sequenceOf);
         // The channel configuration takes datagrams from any sender.
         ZarvoServer server(nullptr, "_kespchan._tcp", "local.");
         server.setAutoAdmit(true);
