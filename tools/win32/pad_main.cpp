@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sockets.h"
-#include "server/dnssd_binding.h"
+#include "tools/pad_program.h"
 #include "tools/pad_tool.h"
 #include "tools/utf8_text.h"
 
@@ -22,16 +21,5 @@ int wmain(int argc, wchar_t** argv) {
         }
         args.push_back(*text);
     }
-    if (!pellvane::net::startSocketLibrary()) {
-        std::cerr << "pellvane-pad: the socket library did not start" << std::endl;
-        return pellvane::tool::exitFailed;
-    }
-    int code = 0;
-    {
-        pellvane::dnssd::LibraryScope dnssd;
-        pellvane::StopSignal neverStopped;  // the interrupt ends the program instead
-        code = pellvane::tool::runPadTool(args, std::cout, std::cerr, neverStopped);
-    }
-    pellvane::net::stopSocketLibrary();
-    return code;
+    return pellvane::tool::runPadProgram(args);
 }
