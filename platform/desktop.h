@@ -1,7 +1,7 @@
 // Windows and processes of the interactive desktop: the window in front, the top-level
 // windows in z-order, their owning processes, the running processes and their image paths.
-// Without a window system (the POSIX build) there is no foreground window and no
-// top-level window, and processes come from /proc.
+// On POSIX systems the windows are those of the X display named by DISPLAY (none without
+// one), and processes come from /proc.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
-// No window system reaches this layer: there is no foreground window and no process owns a
-// top-level window. Processes and their image paths come from /proc.
+// Windows come from the X display that DISPLAY names, when there is one and libX11 can be
+// loaded; otherwise there is no foreground window and no process owns a top-level window.
+// Processes and their image paths come from /proc.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "platform/desktop.h"
+#include "platform/posix/x11_windows.h"
 
 namespace pellvane::desktop {
 namespace {
@@ -75,10 +77,12 @@ class ProcProcessQuery final : public ProcessQuery {
 
 class ProcDesktop final : public Desktop {
   public:
-    WindowHandle foregroundWindow() override { return noWindow; }
-    WindowHandle topWindow() override { return noWindow; }
-    WindowHandle nextWindow(WindowHandle) override { return noWindow; }
-    std::uint32_t windowProcessId(WindowHandle) override { return 0; }
+    WindowHandle foregroundWindow() override { return windows_.activeWindow(); }
+    WindowHandle topWindow() override { return windows_.topWindow(); }
+    WindowHandle nextWindow(WindowHandle window) override { return windows_.nextWindow(window); }
+    std::uint32_t windowProcessId(WindowHandle window) override {
+        return windows_.windowProcessId(window);
+    }
 
     std::size_t enumerateProcesses(std::span<std::uint32_t> ids) override {
         DIR* proc = ::opendir("/proc");
@@ -109,6 +113,9 @@ class ProcDesktop final : public Desktop {
     }
 
     char pathSeparator() const override { return '/'; }
+
+  private:
+    X11Windows windows_;
 };
 
 }  // namespace

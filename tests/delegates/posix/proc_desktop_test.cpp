@@ -1,4 +1,4 @@
-// Processes as /proc shows them; no window system, so no windows and nothing in front.
+// Processes as /proc shows them; without a display, no windows and nothing in front.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "delegates/application_list.h"
@@ -80,7 +83,29 @@ TEST(ProcDesktop, EnumeratesRunningProcessesAndCannotOpenMissingOnes) {
     EXPECT_EQ(capture.count("Could not open process!\n"), 1);
 }
 
+// Without DISPLAY for the test's duration, whatever display the tests were started on.
+class NoDisplay {
+  public:
+    NoDisplay() {
+        if (const char* display = std::getenv("DISPLAY")) {
+            previous_ = display;
+            ::unsetenv("DISPLAY");
+        }
+    }
+    ~NoDisplay() {
+        if (previous_) {
+            ::setenv("DISPLAY", previous_->c_str(), 1);
+        }
+    }
+    NoDisplay(const NoDisplay&) = delete;
+    NoDisplay& operator=(const NoDisplay&) = delete;
+
+  private:
+    std::optional<std::string> previous_;
+};
+
 TEST(ProcDesktop, NoWindowsMeansAnEmptyListAndNothingInFront) {
+    const NoDisplay noDisplay;
     auto desktop = desktop::createSystemDesktop();
     EXPECT_EQ(desktop->foregroundWindow(), desktop::noWindow);
     EXPECT_EQ(desktop->topWindow(), desktop::noWindow);

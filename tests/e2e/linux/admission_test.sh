@@ -81,7 +81,7 @@ e2e_wait 10 typed_a_times 2 ||
     e2e_fail "typed A as datagrams gave: $(input_lines)"
 
 e2e_step "a wanted application blocks nothing while no application is in front"
-# Linux has no window in front, so no key is ever refused with a beep.
+# Without an X display no window is in front, so no key is ever refused with a beep.
 tool_as_admitted_pad wanting-pad want "$server_ipv4" "$pad_port" notepad.exe
 e2e_wait 10 grep -q '^Received wanted appplication: notepad.exe$' "$e2e_work/server.err" ||
     e2e_fail "the wanted application did not arrive"

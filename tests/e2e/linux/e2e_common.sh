@@ -96,8 +96,8 @@ elif ldd "$e2e_server_program" 2>/dev/null | grep -q libtsan; then
 fi
 
 # e2e_start_server NAME [VAR=VALUE...]: the program in the working directory, with no
-# virtual controller unless the variables point elsewhere. Its output goes to NAME.out and
-# NAME.err; its standard input is a pipe that e2e_answer writes to.
+# virtual controller and no X display unless the variables point elsewhere. Its output goes
+# to NAME.out and NAME.err; its standard input is a pipe that e2e_answer writes to.
 e2e_start_server() {
     local name=$1
     shift
@@ -106,7 +106,7 @@ e2e_start_server() {
     (
         # env changes directory inside the namespace: nsenter's --wd would keep the folder
         # as the host sees it, beneath any mount that the test made there.
-        e2e_exec server env --chdir="${e2e_server_cwd:-$e2e_work/cwd}" \
+        e2e_exec server env --chdir="${e2e_server_cwd:-$e2e_work/cwd}" -u DISPLAY \
             XDG_RUNTIME_DIR="$e2e_work/runtime" \
             PELLVANE_SYSFS_ROOT="$e2e_work/no-hid/sys" PELLVANE_DEV_ROOT="$e2e_work/no-hid/dev" \
             "${e2e_sanitizer_env[@]}" "$@" "$e2e_server_program" --debug \
