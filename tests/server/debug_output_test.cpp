@@ -1,10 +1,11 @@
 // Debug lines from server threads reach whoever listens, and never a listener that is gone.
+#include "platform/debug_output.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "platform/debug_output.h"
 #include "tests/support/debug_capture.h"
 
 namespace pellvane::testing {
