@@ -39,6 +39,11 @@ windows_suite() {
   return $status
 }
 
+check_formatting() {
+  git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+}
+
+stage "Formatting" check_formatting
 stage "Windows build under Wine" windows_suite
 stage "ASan+UBSan build" configure_and_build linux-asan build/linux-asan
 stage "ASan+UBSan tests" run_ctest build/linux-asan -LE "integration|e2e" -j2
