@@ -1,3 +1,6 @@
+// Winsock's fd_set holds 64 handles unless told otherwise; a server watches up to 64
+// sockets and its waker beside them.
+#define FD_SETSIZE 128
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
