@@ -49,6 +49,11 @@ bool listenOn(SocketHandle socket, int backlog);
 
 SocketHandle acceptConnection(SocketHandle listener);
 bool connectTo(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port);
+// Connects, giving up after `timeoutMs` when the host does not answer (a blocking connect
+// would wait for the system's own timeout, minutes on some systems). The socket is left
+// non-blocking whatever the outcome.
+bool connectWithin(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port,
+                   int timeoutMs);
 bool peerHost(SocketHandle socket, HostAddress& host);
 
 // Results of the transfer calls: bytes moved (> 0), 0 when the peer closed (receive only),

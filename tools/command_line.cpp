@@ -325,8 +325,8 @@ Options:
                   since the server takes datagrams only from connected hosts)
   --wait MS       how long browse listens (default 2000)
 
-Exit codes: 0 done, 1 failure, 2 bad arguments, 3 cannot connect, 4 refused,
-5 connection closed, 6 no service found.
+Exit codes: 0 done, 1 failure, 2 bad arguments, 3 cannot connect (no answer within
+10 s counts), 4 refused, 5 connection closed, 6 no service found.
 )";
 }
 

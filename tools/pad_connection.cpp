@@ -7,6 +7,8 @@ namespace pellvane::tool {
 namespace {
 
 constexpr int sendTimeoutMs = 5000;
+// A host that has not answered by then is taken as unreachable; the next address is tried.
+constexpr int connectTimeoutMs = 10000;
 constexpr std::size_t receiveChunk = 65536;
 
 using Clock = std::chrono::steady_clock;
@@ -34,7 +36,8 @@ PadConnection::OpenStatus PadConnection::open(const std::string& host, std::uint
         if (socket == net::invalidSocket) {
             continue;
         }
-        if (net::connectTo(socket, address.family, address.text.data(), port)) {
+        if (net::connectWithin(socket, address.family, address.text.data(), port,
+                               connectTimeoutMs)) {
             socket_ = socket;
             address_ = address;
             return OpenStatus::connected;

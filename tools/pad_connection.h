@@ -22,7 +22,8 @@ class PadConnection {
     PadConnection& operator=(const PadConnection&) = delete;
 
     enum class OpenStatus { connected, unknownHost, unreachable };
-    // Tries each address of the host in the resolver's order until one connects.
+    // Tries each address of the host in the resolver's order until one connects; an address
+    // that does not answer within ten seconds is passed over.
     OpenStatus open(const std::string& host, std::uint16_t port);
     void close();
 

@@ -158,6 +158,39 @@ bool connectTo(SocketHandle socket, Family family, const char* numericHost, std:
     return connect(descriptor(socket), reinterpret_cast<sockaddr*>(&storage), length) == 0;
 }
 
+bool connectWithin(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port,
+                   int timeoutMs) {
+    sockaddr_storage storage;
+    socklen_t length = 0;
+    if (!makeAddress(family, numericHost, port, storage, length) || !setNonBlocking(socket)) {
+        return false;
+    }
+    if (connect(descriptor(socket), reinterpret_cast<sockaddr*>(&storage), length) == 0) {
+        return true;
+    }
+    if (errno != EINPROGRESS) {
+        return false;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd entry{descriptor(socket), POLLOUT, 0};
+        const int ready = poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (ready > 0) {
+            break;
+        }
+        if (ready == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    int error = 0;
+    socklen_t errorLength = sizeof error;
+    return getsockopt(descriptor(socket), SOL_SOCKET, SO_ERROR, &error, &errorLength) == 0 &&
+           error == 0;
+}
+
 bool peerHost(SocketHandle socket, HostAddress& host) {
     sockaddr_storage storage;
     socklen_t length = sizeof storage;

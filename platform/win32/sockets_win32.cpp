@@ -163,6 +163,40 @@ bool connectTo(SocketHandle socket, Family family, const char* numericHost, std:
     return connect(native(socket), reinterpret_cast<sockaddr*>(&storage), length) == 0;
 }
 
+bool connectWithin(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port,
+                   int timeoutMs) {
+    sockaddr_storage storage;
+    int length = 0;
+    if (!makeAddress(family, numericHost, port, storage, length) || !setNonBlocking(socket)) {
+        return false;
+    }
+    if (connect(native(socket), reinterpret_cast<sockaddr*>(&storage), length) == 0) {
+        return true;
+    }
+    if (!wouldBlock()) {
+        return false;
+    }
+    // Winsock reports a connect that succeeded as writable and one that failed as an
+    // exception, not as writable.
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(native(socket), &writable);
+    FD_SET(native(socket), &failed);
+    const int waitMs = timeoutMs > 0 ? timeoutMs : 0;
+    timeval wait{waitMs / 1000, (waitMs % 1000) * 1000};
+    if (select(0, nullptr, &writable, &failed, &wait) <= 0 ||
+        !FD_ISSET(native(socket), &writable)) {
+        return false;
+    }
+    int error = 0;
+    int errorLength = sizeof error;
+    return getsockopt(native(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                      &errorLength) == 0 &&
+           error == 0;
+}
+
 bool peerHost(SocketHandle socket, HostAddress& host) {
     sockaddr_storage storage;
     int length = sizeof storage;
