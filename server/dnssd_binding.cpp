@@ -44,10 +44,20 @@ Function resolve(std::atomic<void*>& cache, const char* name) {
     return reinterpret_cast<Function>(function);
 }
 
+// Avahi's compatibility library, known by a function of its own, refuses every
+// registration flag and warns on standard error at each refusal, whatever the environment.
+bool refusesEveryFlag(dynlib::LibraryHandle library) {
+    return library != nullptr && dynlib::findSymbol(library, "avahi_warn_linkage") != nullptr;
+}
+
 }  // namespace
 
 void loadLibrary(const char* name) {
-    libraryHandle.store(dynlib::open(name != nullptr ? name : dynlib::dnssdLibraryName()));
+    dynlib::quietDnssdLibrary();
+    const dynlib::LibraryHandle library =
+        dynlib::open(name != nullptr ? name : dynlib::dnssdLibraryName());
+    flagsRefused.store(refusesEveryFlag(library));
+    libraryHandle.store(library);
     libraryHandlePointer.store(&libraryHandle);
 }
 
@@ -74,9 +84,8 @@ DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags fla
     if (function == nullptr) {
         return kDNSServiceErr_Unknown;
     }
-    // Avahi's compatibility library refuses every flag it does not implement, peer-to-peer
-    // included, and warns on standard error each time; the registration itself works
-    // without them, so after one refusal the flags are left out for good.
+    // A library that refuses the flags (Avahi's, peer-to-peer included) registers without
+    // them, so after one refusal they are left out for good.
     if (flagsRefused.load()) {
         flags = 0;
     }

@@ -10,6 +10,10 @@ const char* dnssdLibraryName() {
     return "dnssd.dll";
 }
 
+void quietDnssdLibrary() {
+    // Bonjour's library prints nothing of its own.
+}
+
 LibraryHandle open(const char* name) {
     // Library names are ASCII; the wide call uses the system's library search.
     std::wstring wide;

@@ -2,7 +2,6 @@
 // with the terminal in place of the tray (see --help).
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/debug_output.h"
 #include "server/dnssd_binding.h"
@@ -41,9 +40,6 @@ int main(int argc, char** argv) {
         std::perror("pellvane-server: cannot set up signal handling");
         return 1;
     }
-    // Avahi's Bonjour layer would otherwise warn on standard error at every registration;
-    // a user who wants the warnings can still set the variable.
-    setenv("AVAHI_COMPAT_NOWARN", "1", 0);
     dnssd::LibraryScope dnssdLibrary;
     shell::SystemSeams system;
     const auto instanceGuard = shell::claimSingleInstance(system.dialogs());

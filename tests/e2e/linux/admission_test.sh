@@ -98,4 +98,7 @@ e2e_stop_server TERM 15
 [[ $e2e_server_status -eq 0 ]] || e2e_fail "the program ended with $e2e_server_status"
 grep -q 'Pellvane Server: quitting without waiting for the open question.' "$e2e_work/server.err" ||
     e2e_fail "the quit did not say why it did not wait"
+# Avahi's compatibility library warns about itself unless it is kept quiet.
+! grep -q 'WARNING' "$e2e_work/server.err" "$e2e_work/typing-pad.log" ||
+    e2e_fail "a DNS-SD library warning reached the user"
 echo "PASS"
