@@ -30,13 +30,17 @@ inline constexpr DNSServiceFlags kDNSServiceFlagsIncludeP2P = 0x20000;
 // Browse replies: more replies are already waiting; the instance appeared (else it went).
 inline constexpr DNSServiceFlags kDNSServiceFlagsMoreComing = 0x1;
 inline constexpr DNSServiceFlags kDNSServiceFlagsAdd = 0x2;
+// Record queries: the class and the two address record types.
+inline constexpr std::uint16_t kDNSServiceClass_IN = 1;
+inline constexpr std::uint16_t kDNSServiceType_A = 1;
+inline constexpr std::uint16_t kDNSServiceType_AAAA = 28;
 
 using DNSServiceRegisterReply = void(DNSSD_API*)(DNSServiceRef sdRef, DNSServiceFlags flags,
                                                  DNSServiceErrorType errorCode, const char* name,
                                                  const char* regtype, const char* domain,
                                                  void* context);
 
-// Browsing and resolving serve the client tool only; the servers never call them.
+// What only the client tool uses: browsing, resolving and record queries.
 using DNSServiceBrowseReply = void(DNSSD_API*)(DNSServiceRef sdRef, DNSServiceFlags flags,
                                                std::uint32_t interfaceIndex,
                                                DNSServiceErrorType errorCode,
@@ -49,6 +53,15 @@ using DNSServiceResolveReply = void(DNSSD_API*)(DNSServiceRef sdRef, DNSServiceF
                                                 const char* hosttarget, std::uint16_t port,
                                                 std::uint16_t txtLen,
                                                 const unsigned char* txtRecord, void* context);
+
+// `rdata` holds `rdlen` bytes of the record's data as they came from the network.
+using DNSServiceQueryRecordReply = void(DNSSD_API*)(DNSServiceRef sdRef, DNSServiceFlags flags,
+                                                    std::uint32_t interfaceIndex,
+                                                    DNSServiceErrorType errorCode,
+                                                    const char* fullname, std::uint16_t rrtype,
+                                                    std::uint16_t rrclass, std::uint16_t rdlen,
+                                                    const void* rdata, std::uint32_t ttl,
+                                                    void* context);
 
 using DNSServiceRegisterFunction = DNSServiceErrorType(DNSSD_API*)(
     DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t interfaceIndex, const char* name,
@@ -63,5 +76,10 @@ using DNSServiceBrowseFunction = DNSServiceErrorType(DNSSD_API*)(
 using DNSServiceResolveFunction = DNSServiceErrorType(DNSSD_API*)(
     DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t interfaceIndex, const char* name,
     const char* regtype, const char* domain, DNSServiceResolveReply callBack, void* context);
+
+using DNSServiceQueryRecordFunction = DNSServiceErrorType(DNSSD_API*)(
+    DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t interfaceIndex, const char* fullname,
+    std::uint16_t rrtype, std::uint16_t rrclass, DNSServiceQueryRecordReply callBack,
+    void* context);
 
 }  // namespace pellvane::dnssd

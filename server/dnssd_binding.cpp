@@ -19,6 +19,7 @@ std::atomic<void*> processResultCache{nullptr};
 std::atomic<void*> deallocateCache{nullptr};
 std::atomic<void*> browseCache{nullptr};
 std::atomic<void*> resolveCache{nullptr};
+std::atomic<void*> queryRecordCache{nullptr};
 
 // Set once the library has refused registration flags (see DNSServiceRegister).
 std::atomic<bool> flagsRefused{false};
@@ -69,7 +70,7 @@ void unloadLibrary() {
     libraryHandlePointer.store(nullptr);
     flagsRefused.store(false);
     for (auto* cache : {&registerCache, &sockFDCache, &processResultCache, &deallocateCache,
-                        &browseCache, &resolveCache}) {
+                        &browseCache, &resolveCache, &queryRecordCache}) {
         cache->store(nullptr);
     }
 }
@@ -141,6 +142,17 @@ DNSServiceErrorType DNSServiceResolve(DNSServiceRef* sdRef, DNSServiceFlags flag
     return function == nullptr
                ? kDNSServiceErr_Unknown
                : function(sdRef, flags, interfaceIndex, name, regtype, domain, callBack, context);
+}
+
+DNSServiceErrorType DNSServiceQueryRecord(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                          std::uint32_t interfaceIndex, const char* fullname,
+                                          std::uint16_t rrtype, std::uint16_t rrclass,
+                                          DNSServiceQueryRecordReply callBack, void* context) {
+    auto function =
+        resolve<DNSServiceQueryRecordFunction>(queryRecordCache, "DNSServiceQueryRecord");
+    return function == nullptr ? kDNSServiceErr_Unknown
+                               : function(sdRef, flags, interfaceIndex, fullname, rrtype, rrclass,
+                                          callBack, context);
 }
 
 }  // namespace pellvane::dnssd

@@ -43,5 +43,9 @@ DNSServiceErrorType DNSServiceResolve(DNSServiceRef* sdRef, DNSServiceFlags flag
                                       std::uint32_t interfaceIndex, const char* name,
                                       const char* regtype, const char* domain,
                                       DNSServiceResolveReply callBack, void* context);
+DNSServiceErrorType DNSServiceQueryRecord(DNSServiceRef* sdRef, DNSServiceFlags flags,
+                                          std::uint32_t interfaceIndex, const char* fullname,
+                                          std::uint16_t rrtype, std::uint16_t rrclass,
+                                          DNSServiceQueryRecordReply callBack, void* context);
 
 }  // namespace pellvane::dnssd

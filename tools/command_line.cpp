@@ -303,6 +303,8 @@ const char* usageText() {
 Usage:
   pellvane-pad browse [--wait MS]
       List the pad and channel services found through DNS-SD: kind, name, host, port.
+      The host and port work as HOST and PORT below: a host name in the "local" domain
+      that the system's resolver does not know is looked up through DNS-SD.
   pellvane-pad connect HOST PORT [--name NAME]
       Say hello, print the application list, the UDP ports and every application
       name the server sends, until interrupted.

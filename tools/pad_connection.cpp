@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <chrono>
 
+#include "tools/service_browser.h"
+
 namespace pellvane::tool {
 namespace {
 
 constexpr int sendTimeoutMs = 5000;
 // A host that has not answered by then is taken as unreachable; the next address is tried.
 constexpr int connectTimeoutMs = 10000;
+// How long DNS-SD may take to answer for a host name that the system's resolver does not know.
+constexpr int announcedHostWaitMs = 3000;
 constexpr std::size_t receiveChunk = 65536;
 
 using Clock = std::chrono::steady_clock;
@@ -27,7 +31,11 @@ PadConnection::~PadConnection() {
 
 PadConnection::OpenStatus PadConnection::open(const std::string& host, std::uint16_t port) {
     close();
-    const std::vector<net::NumericAddress> addresses = net::lookUpHost(host.c_str());
+    std::vector<net::NumericAddress> addresses = net::lookUpHost(host.c_str());
+    if (addresses.empty() && isAnnouncedHostName(host)) {
+        // A host as browsing names it ("vm.local") where the resolver does not ask mDNS.
+        addresses = lookUpAnnouncedHost(host, announcedHostWaitMs);
+    }
     if (addresses.empty()) {
         return OpenStatus::unknownHost;
     }

@@ -23,7 +23,8 @@ class PadConnection {
 
     enum class OpenStatus { connected, unknownHost, unreachable };
     // Tries each address of the host in the resolver's order until one connects; an address
-    // that does not answer within ten seconds is passed over.
+    // that does not answer within ten seconds is passed over. A name in the "local" domain
+    // that the resolver does not know is looked up through DNS-SD.
     OpenStatus open(const std::string& host, std::uint16_t port);
     void close();
 

@@ -1,7 +1,11 @@
 #include "tools/service_browser.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <optional>
 
 #include "platform/sockets.h"
 #include "server/dnssd_binding.h"
@@ -10,6 +14,9 @@ namespace pellvane::tool {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Once one family's address has come, the other's answer is usually on its way.
+constexpr auto otherFamilyGrace = std::chrono::milliseconds(300);
 
 struct Instance {
     std::string kind;
@@ -81,6 +88,63 @@ void DNSSD_API resolveReply(dnssd::DNSServiceRef, dnssd::DNSServiceFlags, std::u
     if (errorCode == dnssd::kDNSServiceErr_NoError && hosttarget != nullptr) {
         resolve->host = hosttarget;
         resolve->port = static_cast<std::uint16_t>((port >> 8) | (port << 8));
+    }
+}
+
+// The addresses heard so far, each once.
+struct AddressAnswers {
+    std::vector<net::NumericAddress> ipv4;
+    std::vector<net::NumericAddress> ipv6;
+    bool any() const { return !ipv4.empty() || !ipv6.empty(); }
+};
+
+// An address record's data as numeric text; nothing for a record of another size and for
+// an IPv6 link-local address.
+std::optional<net::NumericAddress> addressOfRecord(std::uint16_t rrtype, std::uint16_t rdlen,
+                                                   const void* rdata) {
+    const auto* bytes = static_cast<const std::uint8_t*>(rdata);
+    net::NumericAddress address;
+    if (rrtype == dnssd::kDNSServiceType_A && rdlen == 4) {
+        std::snprintf(address.text.data(), address.text.size(), "%u.%u.%u.%u", bytes[0], bytes[1],
+                      bytes[2], bytes[3]);
+        return address;
+    }
+    if (rrtype == dnssd::kDNSServiceType_AAAA && rdlen == 16) {
+        if (bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0x80) {
+            return std::nullopt;
+        }
+        std::array<unsigned, 8> groups{};
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            groups[i] = (unsigned{bytes[2 * i]} << 8) | bytes[2 * i + 1];
+        }
+        address.family = net::Family::ipv6;
+        std::snprintf(address.text.data(), address.text.size(), "%x:%x:%x:%x:%x:%x:%x:%x",
+                      groups[0], groups[1], groups[2], groups[3], groups[4], groups[5], groups[6],
+                      groups[7]);
+        return address;
+    }
+    return std::nullopt;
+}
+
+void DNSSD_API addressReply(dnssd::DNSServiceRef, dnssd::DNSServiceFlags flags, std::uint32_t,
+                            dnssd::DNSServiceErrorType errorCode, const char*, std::uint16_t rrtype,
+                            std::uint16_t rrclass, std::uint16_t rdlen, const void* rdata,
+                            std::uint32_t, void* context) {
+    if (errorCode != dnssd::kDNSServiceErr_NoError || (flags & dnssd::kDNSServiceFlagsAdd) == 0 ||
+        rrclass != dnssd::kDNSServiceClass_IN || rdata == nullptr) {
+        return;
+    }
+    const auto address = addressOfRecord(rrtype, rdlen, rdata);
+    if (!address) {
+        return;
+    }
+    auto* answers = static_cast<AddressAnswers*>(context);
+    auto& known = address->family == net::Family::ipv4 ? answers->ipv4 : answers->ipv6;
+    const bool seen =
+        std::any_of(known.begin(), known.end(),
+                    [&](const net::NumericAddress& other) { return other.text == address->text; });
+    if (!seen) {
+        known.push_back(*address);
     }
 }
 
@@ -164,6 +228,38 @@ BrowseOutcome browseServices(int browseMs, int resolveMs) {
         }
     }
     return outcome;
+}
+
+bool isAnnouncedHostName(const std::string& host) {
+    std::string name = withoutTrailingDot(host);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string domain = ".local";
+    return name.size() > domain.size() && name.ends_with(domain);
+}
+
+std::vector<net::NumericAddress> lookUpAnnouncedHost(const std::string& host, int waitMs) {
+    AddressAnswers answers;
+    ServiceRef ipv4Query;
+    ServiceRef ipv6Query;
+    std::vector<dnssd::DNSServiceRef> queries;
+    for (auto [query, type] : {std::pair{&ipv4Query, dnssd::kDNSServiceType_A},
+                               std::pair{&ipv6Query, dnssd::kDNSServiceType_AAAA}}) {
+        if (dnssd::DNSServiceQueryRecord(query->address(), 0, 0, host.c_str(), type,
+                                         dnssd::kDNSServiceClass_IN, &addressReply,
+                                         &answers) == dnssd::kDNSServiceErr_NoError) {
+            queries.push_back(query->get());
+        }
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    processReplies(queries, deadline, [&] { return answers.any(); });
+    if (answers.any()) {
+        processReplies(queries, std::min(deadline, Clock::now() + otherFamilyGrace),
+                       [] { return false; });
+    }
+    std::vector<net::NumericAddress> addresses = answers.ipv4;
+    addresses.insert(addresses.end(), answers.ipv6.begin(), answers.ipv6.end());
+    return addresses;
 }
 
 }  // namespace pellvane::tool

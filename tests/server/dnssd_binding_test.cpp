@@ -40,6 +40,9 @@ TEST_F(DnssdBindingTest, MissingLibraryGivesFixedFailuresOnEveryCall) {
         EXPECT_EQ(ref, nullptr);
         EXPECT_EQ(DNSServiceRefSockFD(nullptr), -1);
         EXPECT_EQ(DNSServiceProcessResult(nullptr), kDNSServiceErr_Unknown);
+        EXPECT_EQ(DNSServiceQueryRecord(&ref, 0, 0, "host.local", kDNSServiceType_A,
+                                        kDNSServiceClass_IN, nullptr, nullptr),
+                  kDNSServiceErr_Unknown);
         DNSServiceRefDeallocate(nullptr);  // does nothing
     }
 }

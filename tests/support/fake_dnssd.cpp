@@ -1,7 +1,8 @@
 // A stand-in DNS-SD client library for tests: it publishes nothing, but each reference gets
 // a reply socket that is readable at once, and processing it calls the reply callback as a
 // real library would. Registrations made in this process are what browsing finds, and each
-// instance resolves to "localhost" with its registered port.
+// instance resolves to the host "pellvane-test-host.local" with its registered port; record
+// queries answer that name with 127.0.0.1 and ::1, as multicast DNS would.
 // Set PELLVANE_FAKE_DNSSD_ERROR to a number to make every registration reply report that
 // error, and PELLVANE_FAKE_DNSSD_LOG to a file to have each registration appended to it as
 // "name type domain port". With PELLVANE_FAKE_DNSSD_REFUSE_FLAGS set it refuses every
@@ -28,7 +29,7 @@ using namespace pellvane::dnssd;
 
 namespace {
 
-enum class Kind { registration, browse, resolve };
+enum class Kind { registration, browse, resolve, query };
 
 struct FakeReference {
     Kind kind = Kind::registration;
@@ -36,10 +37,12 @@ struct FakeReference {
     DNSServiceRegisterReply registerReply = nullptr;
     DNSServiceBrowseReply browseReply = nullptr;
     DNSServiceResolveReply resolveReply = nullptr;
+    DNSServiceQueryRecordReply queryReply = nullptr;
     void* context = nullptr;
     std::string name;
     std::string type;  // without a trailing dot
     std::uint16_t networkPort = 0;
+    std::uint16_t recordType = 0;  // of a query, whose name is in `name`
 };
 
 std::mutex registryMutex;                       // guards liveRegistrations
@@ -144,6 +147,7 @@ FAKE_DNSSD_EXPORT void DNSSD_API DNSServiceRefDeallocate(DNSServiceRef sdRef) {
 namespace {
 
 constexpr DNSServiceErrorType noSuchName = -65538;
+constexpr const char* testHost = "pellvane-test-host.local";
 
 std::vector<FakeReference> registrationsOfType(const std::string& type) {
     std::vector<FakeReference> found;
@@ -172,14 +176,28 @@ void deliverResolve(FakeReference* resolve) {
     for (const FakeReference& registration : registrationsOfType(resolve->type)) {
         if (registration.name == resolve->name) {
             const std::string fullname = registration.name + "." + registration.type + ".local.";
+            const std::string target = std::string(testHost) + ".";
             resolve->resolveReply(reinterpret_cast<DNSServiceRef>(resolve), 0, 0,
-                                  kDNSServiceErr_NoError, fullname.c_str(), "localhost",
+                                  kDNSServiceErr_NoError, fullname.c_str(), target.c_str(),
                                   registration.networkPort, 0, nullptr, resolve->context);
             return;
         }
     }
     resolve->resolveReply(reinterpret_cast<DNSServiceRef>(resolve), 0, 0, noSuchName, "", "", 0, 0,
                           nullptr, resolve->context);
+}
+
+// Only the test host has addresses; other names get no answer at all.
+void deliverAddress(FakeReference* query) {
+    if (query->name != testHost) {
+        return;
+    }
+    const std::uint8_t ipv4[4] = {127, 0, 0, 1};
+    const std::uint8_t ipv6[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const bool a = query->recordType == kDNSServiceType_A;
+    query->queryReply(reinterpret_cast<DNSServiceRef>(query), kDNSServiceFlagsAdd, 0,
+                      kDNSServiceErr_NoError, testHost, query->recordType, kDNSServiceClass_IN,
+                      a ? sizeof ipv4 : sizeof ipv6, a ? ipv4 : ipv6, 120, query->context);
 }
 
 }  // namespace
@@ -213,6 +231,20 @@ FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceResolve(
     return kDNSServiceErr_NoError;
 }
 
+FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceQueryRecord(
+    DNSServiceRef* sdRef, DNSServiceFlags, std::uint32_t, const char* fullname,
+    std::uint16_t rrtype, std::uint16_t, DNSServiceQueryRecordReply callBack, void* context) {
+    FakeReference* query = newReference(Kind::query, context);
+    if (query == nullptr) {
+        return kDNSServiceErr_Unknown;
+    }
+    query->queryReply = callBack;
+    query->name = withoutTrailingDot(fullname);
+    query->recordType = rrtype;
+    *sdRef = reinterpret_cast<DNSServiceRef>(query);
+    return kDNSServiceErr_NoError;
+}
+
 FAKE_DNSSD_EXPORT dnssd_sock_t DNSSD_API DNSServiceRefSockFD(DNSServiceRef sdRef) {
     auto* reference = reinterpret_cast<FakeReference*>(sdRef);
     return reference == nullptr ? static_cast<dnssd_sock_t>(-1)
@@ -240,6 +272,9 @@ FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServi
             break;
         case Kind::resolve:
             deliverResolve(reference);
+            break;
+        case Kind::query:
+            deliverAddress(reference);
             break;
     }
     return kDNSServiceErr_NoError;

@@ -286,21 +286,28 @@ TEST_F(PadToolTest, BadArgumentsAndHelp) {
     EXPECT_NE(result.out.find("pellvane-pad browse"), std::string::npos);
 }
 
+// The host that browsing prints is one only DNS-SD knows, as on a system whose resolver
+// does not ask multicast DNS: given back to the tool, it still connects.
 TEST_F(PadToolTest, BrowseListsBothServicesAndItsAnswerConnects) {
     startPad();
     startChannel();
     ToolRun result = run({"browse", "--wait", "300"});
     ASSERT_EQ(result.code, exitDone) << result.err;
+    const std::string host = "pellvane-test-host.local";
     const std::string padLine =
-        "pad\tTestHost\tlocalhost\t" + std::to_string(pad->tcpPort()) + "\n";
+        "pad\tTestHost\t" + host + "\t" + std::to_string(pad->tcpPort()) + "\n";
     const std::string channelLine =
-        "channel\tTestHost\tlocalhost\t" + std::to_string(channel->tcpPort()) + "\n";
+        "channel\tTestHost\t" + host + "\t" + std::to_string(channel->tcpPort()) + "\n";
     EXPECT_NE(result.out.find(padLine), std::string::npos) << result.out;
     EXPECT_NE(result.out.find(channelLine), std::string::npos) << result.out;
 
-    result = run(toPad("type", {"ok"}, "localhost"));
+    result = run(toPad("type", {"ok"}, host));
     ASSERT_EQ(result.code, exitDone) << result.err;
     EXPECT_TRUE(padDelegate.waitFor("message:6", 2));
+
+    result = run(toPad("type", {"ok"}, "elsewhere.local"));
+    EXPECT_EQ(result.code, exitCannotConnect);
+    EXPECT_EQ(result.err, "pellvane-pad: cannot find the host elsewhere.local\n");
 }
 
 TEST_F(PadToolTest, BrowseEscapesControlCharactersInNames) {
@@ -309,8 +316,8 @@ TEST_F(PadToolTest, BrowseEscapesControlCharactersInNames) {
     ASSERT_NE(pad->start(), ZarvoServer::startFailed);
     const ToolRun result = run({"browse", "--wait", "200"});
     ASSERT_EQ(result.code, exitDone) << result.err;
-    EXPECT_EQ(result.out,
-              "pad\tOdd\\x09Name\\x0a\tlocalhost\t" + std::to_string(pad->tcpPort()) + "\n");
+    EXPECT_EQ(result.out, "pad\tOdd\\x09Name\\x0a\tpellvane-test-host.local\t" +
+                              std::to_string(pad->tcpPort()) + "\n");
 }
 
 TEST_F(PadToolTest, BrowseWithoutServicesOrWithoutDnssd) {

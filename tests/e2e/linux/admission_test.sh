@@ -70,8 +70,11 @@ e2e_client_saw refused-pad '^closed$' || e2e_fail "the refused connection stayed
 e2e_client_send ipv4-pad "send 0c000000ffff000000000000"
 e2e_wait 3 grep -q '^closed$' "$e2e_work/ipv4-pad.log" && e2e_fail "an admitted pad was dropped"
 
-e2e_step "a typed capital letter"
-tool_as_admitted_pad typing-pad type "$server_ipv4" "$pad_port" A
+e2e_step "a typed capital letter, to the host that the pad tool's browse names"
+# A name such as "vm.local", which only DNS-SD knows in the pad's namespace.
+tool_host=$(e2e_pad_tool browse | awk -F'\t' '$1 == "pad" { print $3; exit }')
+[[ $tool_host == *.local ]] || e2e_fail "the pad tool's browse named the host '$tool_host'"
+tool_as_admitted_pad typing-pad type "$tool_host" "$pad_port" A
 e2e_wait 10 typed_a_times 1 ||
     e2e_fail "typed A gave: $(input_lines)"
 
