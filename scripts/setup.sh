@@ -1,31 +1,112 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Pellvane Server needs on Debian 12.
 # Only missing packages are installed; run as root (or through sudo).
+#
+#   bash scripts/setup.sh           installs the missing packages
+#   bash scripts/setup.sh --check   installs nothing: fails at once, naming every command
+#                                   below that cannot be found (scripts/test-all.sh runs it
+#                                   right after the install)
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang-14 libclang-rt-14-dev googletest libgtest-dev libgmock-dev
-  g++-mingw-w64-x86-64 wine64 xvfb x11-utils xdotool
-  dbus avahi-daemon avahi-utils libavahi-compat-libdnssd1 iproute2 util-linux procps python3
+# Each package, then the commands of it that the scripts, the tests and the builds call; a
+# program called by its full path is listed by that path. A script that calls a new command
+# adds it here, beside its package. Packages without commands are libraries and sources.
+requirements=(
+  "cmake: cmake ctest"
+  "ninja-build: ninja"
+  "gcc: cc gcc"
+  "g++: c++ g++"
+  "clang-14: clang-14 clang++-14"
+  "libclang-rt-14-dev:"
+  "googletest:"
+  "libgtest-dev:"
+  "libgmock-dev:"
+  "g++-mingw-w64-x86-64: x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix
+    x86_64-w64-mingw32-windres"
+  "wine64: /usr/lib/wine/wine64 /usr/lib/wine/wineserver64"
+  "xvfb: Xvfb /usr/bin/Xvfb"
+  "x11-utils: xdpyinfo xev xprop xwininfo"
+  "libx11-6:"
+  "dbus: dbus-daemon dbus-send"
+  "avahi-daemon: avahi-daemon"
+  "avahi-utils: avahi-browse"
+  "libavahi-compat-libdnssd1:"
+  "iproute2: ip"
+  "util-linux: nsenter unshare"
+  "mount: mount"
+  "procps: ps"
+  "python3: python3"
+  "git: git"
+  "clang-format: clang-format"
+  # Part of every Debian system; listed so that the check knows every command.
+  "bash: bash"
+  "dash: sh"
+  "coreutils: cat chmod dirname env head id ln ls mkdir mkfifo mktemp od readlink realpath
+    rm seq sleep sort tail tee test timeout tr wc"
+  "findutils: xargs"
+  "grep: grep"
+  "sed: sed"
+  "mawk: awk"
+  "hostname: hostname"
+  "libc-bin: getconf ldd"
 )
 
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
+package_of() {
+  echo "${1%%:*}"
+}
 
-if [ ${#missing[@]} -gt 0 ]; then
+commands_of() {
+  echo "${1#*:}"
+}
+
+check_commands() {
+  local entry command missing=()
+  for entry in "${requirements[@]}"; do
+    for command in $(commands_of "$entry"); do
+      if [[ $command == /* ]]; then
+        [[ -x $command ]] && continue
+      else
+        command -v "$command" >/dev/null 2>&1 && continue
+      fi
+      missing+=("$command (package $(package_of "$entry"))")
+    done
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: these commands are missing; install their packages (bash scripts/setup.sh):" >&2
+    printf '  %s\n' "${missing[@]}" >&2
+    return 1
+  fi
+}
+
+readonly service_policy=/usr/sbin/policy-rc.d
+
+install_missing_packages() {
+  local entry package missing=()
+  for entry in "${requirements[@]}"; do
+    package=$(package_of "$entry")
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -gt 0 ] || return 0
+
   echo "setup: installing ${missing[*]}"
   # Installed services must not start on their own: an avahi-daemon started by the package
   # would announce on the machine's real interfaces. The tests start their own, confined.
-  policy=/usr/sbin/policy-rc.d
-  if [ ! -e "$policy" ]; then
-    printf '#!/bin/sh\nexit 101\n' > "$policy"
-    chmod +x "$policy"
-    trap 'rm -f "$policy"' EXIT
+  if [ ! -e "$service_policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' >"$service_policy"
+    chmod +x "$service_policy"
+    trap 'rm -f "$service_policy"' EXIT
   fi
   apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+}
+
+case ${1:-} in
+  --check) check_commands ;;
+  "") install_missing_packages ;;
+  *)
+    echo "usage: $0 [--check]" >&2
+    exit 2
+    ;;
+esac

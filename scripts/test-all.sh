@@ -5,6 +5,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh || exit 1
+bash scripts/setup.sh --check || exit 1
 source scripts/wine-env.sh
 
 failed=()
@@ -35,7 +36,7 @@ windows_suite() {
   pellvane_prepare_wine_prefix
   run_ctest build/windows
   local status=$?
-  wineserver -k >/dev/null 2>&1 || true
+  pellvane_stop_wine
   return $status
 }
 

@@ -1,9 +1,12 @@
 # Sourced by the test scripts: a Wine prefix of our own with no crash dialog, no Mono or
 # Gecko installs, and an X server for windows, message boxes, SendInput and tray icons.
+# Wine's loader and server are called by their paths in Debian's wine64 package: the
+# commands wine, winepath and wineserver come with the separate "wine" package.
 export WINEPREFIX=${WINEPREFIX:-/tmp/pellvane-wine}
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINE=${WINE:-/usr/lib/wine/wine64}
+export WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
 
 pellvane_start_xvfb() {
   if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
@@ -21,6 +24,13 @@ pellvane_prepare_wine_prefix() {
     "$WINE" wineboot -i >/dev/null 2>&1 || true
     "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
       >/dev/null 2>&1 || true
-    wineserver -w || true
+    "$WINESERVER" -w || true
   fi
+}
+
+# Ends every Wine process of the prefix and its wineserver, and waits until they are gone.
+pellvane_stop_wine() {
+  "$WINESERVER" -k >/dev/null 2>&1
+  "$WINESERVER" -w >/dev/null 2>&1
+  return 0
 }
