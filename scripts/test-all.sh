@@ -2,11 +2,26 @@
 # Sets up, builds and runs every test: the native suite, the same suite under ASan+UBSan and
 # under TSan, the Windows build under Wine, the fuzzers, and the DNS-SD and end-to-end tests.
 # Ends with the native suite's ctest summary; exits non-zero when any stage failed.
+# What it starts (an Xvfb, the Wine prefix's wineserver) it stops again, however it ends.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 bash scripts/setup.sh || exit 1
 bash scripts/setup.sh --check || exit 1
 source scripts/wine-env.sh
+source tests/integration/netns_avahi.sh
+
+stop_what_was_started() {
+  pellvane_stop_wine
+  pellvane_stop_xvfb
+  # A test ended by its timeout could not tear down its namespaces, their D-Bus and
+  # avahi-daemon; the namespace library deletes what such tests left.
+  if [ "$(id -u)" -eq 0 ]; then
+    pv_netns_reap_stale
+  fi
+}
+trap stop_what_was_started EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 
 failed=()
 stage() {
@@ -32,11 +47,12 @@ run_ctest() {
 
 windows_suite() {
   configure_and_build windows build/windows || return 1
-  pellvane_start_xvfb
+  pellvane_start_xvfb || return 1
   pellvane_prepare_wine_prefix
   run_ctest build/windows
   local status=$?
   pellvane_stop_wine
+  pellvane_stop_xvfb
   return $status
 }
 
