@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and starts Pellvane Server (build/linux/pellvane-server) in the foreground;
-# its arguments are passed on (--debug, --help).
+# its arguments are passed on (--debug, --help). The client tool build/linux/pellvane-pad is
+# built beside it, for trying the server from another terminal.
 #
 # The program announces itself through avahi-daemon. Where the machine's own avahi-daemon
 # runs, that one is used. Where none answers, this script starts a D-Bus system bus (if none
@@ -42,7 +43,7 @@ if [[ -n ${PELLVANE_SERVER:-} ]]; then
 else
     bash scripts/setup.sh
     cmake --preset linux >/dev/null
-    cmake --build build/linux -j2 --target pellvane-server
+    cmake --build build/linux -j2 --target pellvane-server pellvane-pad
     server=build/linux/pellvane-server
 fi
 
@@ -109,7 +110,7 @@ enable-reflector=no
 CONF
 avahi-daemon -f "$work/avahi-daemon.conf" --no-chroot --no-proc-title >"$work/avahi.log" 2>&1 &
 avahi_pid=$!
-if ! wait_until 20 grep -q "Server startup complete" "$work/avahi.log"; then
+if ! wait_until 20 grep -qs "Server startup complete" "$work/avahi.log"; then
     cat "$work/avahi.log" >&2
     say "avahi-daemon did not start"
     exit 1
@@ -128,5 +129,11 @@ while :; do
     # wait returns early (above 128) when a trapped signal arrives; the server goes on.
     kill -0 "$server_pid" 2>/dev/null || break
 done
+# If the server ended while a signal cut the wait short, its exit status is still kept for
+# one more wait (127 once it has been collected already).
+wait "$server_pid" 2>/dev/null && status=0 || {
+    last=$?
+    ((last == 127)) || status=$last
+}
 server_pid=""
 exit "$status"
