@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# Runs the README's test command on a brand-new Debian 12, as a newcomer's first run would:
+# makes a minimal root with debootstrap, clones this repository into it and runs
+# `bash .ci/run` there as root. For whoever changes scripts/setup.sh; not part of CI (it
+# runs the whole CI inside: count 30 to 60 minutes).
+#
+#   sudo bash scripts/fresh-root-test.sh [--keep] [--mirror URL] [--dir DIR]
+#
+# The clone is of the commit checked out here; changes not committed are not in it.
+# --keep leaves the root in place afterwards; --dir says where to make it (a folder that does
+# not exist yet, on a file system that allows devices and programs); --mirror overrides the
+# Debian mirror, which is otherwise the one that this machine's apt sources name.
+#
+# The root is entered with unshare, a bind mount of the root onto itself and pivot_root,
+# with /proc, /sys, /dev, /dev/pts and a tmpfs /run mounted. A plain chroot would not do:
+# `ip netns exec` needs the root to be a mount point, and `nsenter`, which the tests use to
+# enter their namespaces, would leave a chroot for the machine's own root. The run also gets
+# a process namespace of its own, so that afterwards it can tell whether anything it
+# started still runs, and so that nothing does once it ends.
+set -euo pipefail
+
+repository=$(cd "$(dirname "$0")/.." && pwd)
+keep=""
+mirror=""
+root=""
+
+say() {
+  echo "fresh-root-test: $*" >&2
+}
+
+usage() {
+  sed -n '/^#   sudo/s/^#   //p' "$0" >&2
+  exit 2
+}
+
+while [ $# -gt 0 ]; do
+  case $1 in
+    --keep) keep=yes ;;
+    --mirror) mirror=${2:?}; shift ;;
+    --dir) root=${2:?}; shift ;;
+    *) usage ;;
+  esac
+  shift
+done
+
+# The mirror of the first deb822 stanza (a paragraph of "Field: value" lines) whose types
+# include deb and whose suites include bookworm itself.
+deb822_mirror() {
+  local line types="" suites="" uris=""
+  while IFS= read -r line || [ -n "$line" ]; do
+    case $line in
+      "#"*) continue ;;
+      Types:*) types=${line#Types:} ;;
+      Suites:*) suites=${line#Suites:} ;;
+      URIs:*) uris=${line#URIs:} ;;
+    esac
+    if [ -z "${line//[[:space:]]/}" ]; then
+      types="" suites="" uris=""
+    elif [[ " $types " == *" deb "* && " $suites " == *" bookworm "* && -n ${uris// /} ]]; then
+      set -- $uris
+      echo "$1"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# The first Debian mirror that the apt sources name for bookworm, in either source format.
+apt_mirror() {
+  local file
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$file" ] || continue
+    awk '$1 == "deb" {
+      for (i = 2; i < NF; i++) if ($i ~ /^[a-z]+:\/\// && $(i + 1) == "bookworm") { print $i; exit }
+    }' "$file"
+  done
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$file" ] || continue
+    deb822_mirror <"$file" || true
+  done
+}
+
+[ "$(id -u)" -eq 0 ] || { say "must run as root"; exit 1; }
+for tool in debootstrap git unshare pivot_root mount; do
+  command -v "$tool" >/dev/null || { say "needs $tool (apt-get install debootstrap git util-linux mount)"; exit 1; }
+done
+[ -n "$mirror" ] || mirror=$(apt_mirror | head -n 1)
+[ -n "$mirror" ] || { say "no bookworm mirror in the apt sources; give one with --mirror"; exit 1; }
+commit=$(git -C "$repository" rev-parse HEAD)
+if [ -n "$(git -C "$repository" status --porcelain)" ]; then
+  say "the checkout has changes that are not committed; the clone has commit $commit only"
+fi
+
+if [ -z "$root" ]; then
+  root=$(mktemp -d /var/tmp/pellvane-fresh-root.XXXXXX)
+  rmdir "$root"
+fi
+[ ! -e "$root" ] || { say "$root exists already"; exit 1; }
+
+clean_up() {
+  if [ -z "$keep" ] && [ -d "$root" ]; then
+    # The mounts lived in the run's own mount namespace and ended with it.
+    rm -rf --one-file-system "$root"
+  elif [ -d "$root" ]; then
+    say "the root stays in $root"
+  fi
+}
+trap clean_up EXIT
+
+started=$SECONDS
+say "making a minimal Debian 12 in $root from $mirror"
+debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1 || {
+  tail -n 30 "$root.debootstrap.log" >&2
+  say "debootstrap failed; its log is $root.debootstrap.log"
+  exit 1
+}
+rm -f "$root.debootstrap.log"
+say "root made in $((SECONDS - started)) s"
+
+# What an installed Debian has and a debootstrapped root lacks.
+cat >"$root/etc/hosts" <<'HOSTS'
+127.0.0.1	localhost
+::1		localhost ip6-localhost ip6-loopback
+ff02::1		ip6-allnodes
+ff02::2		ip6-allrouters
+HOSTS
+
+git clone --quiet --no-checkout "$repository" "$root/root/pellvane"
+git -C "$root/root/pellvane" checkout --quiet --detach "$commit"
+say "clone of $commit in /root/pellvane"
+
+# Inside: pid 1 of the new process namespace runs the test command, then lists what of the
+# processes the run started is still there (it should be nothing).
+inside='
+  set -u
+  root=$1
+  mount --bind "$root" "$root"
+  mount -t proc proc "$root/proc"
+  mount --rbind /sys "$root/sys"
+  mount --rbind /dev "$root/dev"
+  mountpoint -q "$root/dev/pts" || mount -t devpts devpts "$root/dev/pts"
+  mount -t tmpfs -o mode=0755 tmpfs "$root/run"
+  cd "$root"
+  mkdir -p .old-root
+  pivot_root . .old-root
+  umount -l /.old-root
+  rmdir /.old-root
+  exec chroot . /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin /bin/bash -c "
+      cd /root/pellvane && CI=true bash .ci/run </dev/null
+      status=\$?
+      sleep 1
+      left=\$(pgrep -a \"Xvfb|wineserver|avahi|dbus-daemon\")
+      if [ -n \"\$left\" ]; then
+        echo \"fresh-root-test: still running after the test command:\"
+        echo \"\$left\"
+        [ \$status -ne 0 ] || status=1
+      fi
+      exit \$status"
+'
+say "running the test command in the root"
+tested=$SECONDS
+status=0
+unshare --mount --propagation private --pid --fork -- /bin/sh -c "$inside" fresh-root "$root" ||
+  status=$?
+minutes=$(((SECONDS - tested + 30) / 60))
+if [ $status -eq 0 ]; then
+  say "PASSED: the test command passed in a fresh root in $minutes min"
+else
+  say "FAILED: the test command ended with $status in a fresh root after $minutes min"
+fi
+exit $status
