@@ -1,7 +1,7 @@
 // The keyboard: layout lookups and input injection, one record at a time.
-// Windows asks the active layout and calls SendInput; the POSIX build answers as the
-// Windows US layout does and prints each record, so a person or a test sees what would
-// reach the PC.
+// Windows asks the active layout and calls SendInput. Linux answers as the Windows US layout
+// does and types each record on a virtual keyboard (uinput); it prints the records as the
+// SendInput calls Windows would receive when asked to, or when it has no virtual keyboard.
 #pragma once
 
 #include <cstdint>
@@ -51,7 +51,17 @@ class Keyboard {
     virtual void beep(std::uint32_t frequency, std::uint32_t milliseconds) = 0;
 };
 
+// What the Linux program's keyboard does besides typing. Windows has no terminal to print
+// on and types every character itself, so it ignores both.
+struct SystemKeyboardOptions {
+    // Print each record (and each beep) on standard output, whether typed or not.
+    bool printRecords = false;
+    // Type the characters that the US layout lacks as Ctrl+Shift+U sequences, which IBus
+    // and GTK applications compose; without it they are not typed.
+    bool unicodeHexInput = false;
+};
+
 // The keyboard of this computer.
-std::unique_ptr<Keyboard> createSystemKeyboard();
+std::unique_ptr<Keyboard> createSystemKeyboard(const SystemKeyboardOptions& options = {});
 
 }  // namespace pellvane::keyboard

@@ -4,8 +4,8 @@
 
 namespace pellvane::shell {
 
-SystemSeams::SystemSeams()
-    : keyboard_(keyboard::createSystemKeyboard()),
+SystemSeams::SystemSeams(const keyboard::SystemKeyboardOptions& keyboardOptions)
+    : keyboard_(keyboard::createSystemKeyboard(keyboardOptions)),
       desktop_(desktop::createSystemDesktop()),
       dialogs_(dialogs::createSystemDialogs()),
       controller_(platform::systemHid()) {}

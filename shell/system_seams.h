@@ -14,7 +14,7 @@ namespace pellvane::shell {
 
 class SystemSeams {
   public:
-    SystemSeams();
+    explicit SystemSeams(const keyboard::SystemKeyboardOptions& keyboardOptions = {});
     SystemSeams(const SystemSeams&) = delete;
     SystemSeams& operator=(const SystemSeams&) = delete;
 

@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -32,6 +31,7 @@
 
 #include "platform/hid.h"
 #include "platform/hid_report_descriptor.h"
+#include "platform/posix/device_paths.h"
 
 namespace pellvane::platform {
 namespace {
@@ -51,17 +51,6 @@ T failWith(int code, T answer) {
     return answer;
 }
 
-std::string rootFromEnvironment(const char* variable, const char* fallback) {
-    const char* value = std::getenv(variable);
-    return value != nullptr && *value != '\0' ? value : fallback;
-}
-
-std::string sysfsRoot() {
-    return rootFromEnvironment("PELLVANE_SYSFS_ROOT", "/sys");
-}
-std::string devRoot() {
-    return rootFromEnvironment("PELLVANE_DEV_ROOT", "/dev");
-}
 std::string classFolder() {
     return sysfsRoot() + "/class/hidraw";
 }
@@ -215,7 +204,7 @@ class PosixHid final : public Hid {
         if (name.size() == detail.size() || !nodeNumber(name)) {
             return failWith(EINVAL, invalidHidHandle);
         }
-        const int fd = ::open((devRoot() + "/" + name).c_str(), O_RDWR | O_CLOEXEC);
+        const int fd = ::open(devicePath(name).c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             return failWith(errno, invalidHidHandle);
         }

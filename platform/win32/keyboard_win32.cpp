@@ -50,7 +50,7 @@ class Win32Keyboard final : public Keyboard {
 
 }  // namespace
 
-std::unique_ptr<Keyboard> createSystemKeyboard() {
+std::unique_ptr<Keyboard> createSystemKeyboard(const SystemKeyboardOptions&) {
     return std::make_unique<Win32Keyboard>();
 }
 

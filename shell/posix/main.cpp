@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     dnssd::LibraryScope dnssdLibrary;
-    shell::SystemSeams system;
+    shell::SystemSeams system(keyboard::SystemKeyboardOptions{
+        .printRecords = options.printKeys, .unicodeHexInput = options.unicodeHex});
     const auto instanceGuard = shell::claimSingleInstance(system.dialogs());
     if (!instanceGuard) {
         return 0;

@@ -10,6 +10,11 @@ ProgramOptions parseProgramOptions(int argc, const char* const* argv) {
         const std::string_view argument(argv[i]);
         if (argument == "--debug") {
             options.debug = true;
+            options.printKeys = true;
+        } else if (argument == "--print-keys") {
+            options.printKeys = true;
+        } else if (argument == "--unicode-hex") {
+            options.unicodeHex = true;
         } else if (argument == "--help" || argument == "-h") {
             options.help = true;
         } else {
@@ -24,7 +29,7 @@ ProgramOptions parseProgramOptions(int argc, const char* const* argv) {
 }
 
 const char* helpText() {
-    return "Usage: pellvane-server [--debug]\n"
+    return "Usage: pellvane-server [--debug] [--print-keys] [--unicode-hex]\n"
            "\n"
            "Lets a pad app on a phone or tablet act as a keyboard and a gamepad for this\n"
            "computer. The pad service (_kesp._tcp) and the channel service (_kespchan._tcp,\n"
@@ -32,10 +37,14 @@ const char* helpText() {
            "compatibility library), under this computer's host name, on ports that the\n"
            "system chooses.\n"
            "\n"
+           "Keys are typed on a virtual keyboard (/dev/uinput) as on a US keyboard layout;\n"
+           "the gamepad moves the virtual controller that pellvane-vpad presents.\n"
+           "\n"
            "While it runs:\n"
            "  - standard output shows \"Channel server port: N\" at start and whenever the\n"
-           "    channel service's port changes, and each key that a pad types as the\n"
-           "    SendInput record Windows would receive (\"Beep ...\" for a refused key);\n"
+           "    channel service's port changes; with --print-keys or --debug, or when there\n"
+           "    is no virtual keyboard, also each key that a pad types as the SendInput\n"
+           "    record Windows would receive (\"Beep ...\" for a refused key);\n"
            "  - a device that asks to connect is announced on standard error with\n"
            "    \"<device> requested to connect, accept connection? [y/N]\"; answer y (or\n"
            "    yes, ok) on standard input to let it in, anything else refuses it;\n"
@@ -46,13 +55,18 @@ const char* helpText() {
            "Signals:\n"
            "  SIGHUP           disconnect: drops every pad client; the pad service comes back\n"
            "                   on new ports\n"
-           "  SIGINT, SIGTERM  quit: both services end and the program exits with code 0\n"
+           "  SIGINT, SIGTERM  quit: both services end, keys still held are released and the\n"
+           "                   program exits with code 0\n"
            "\n"
            "Only one copy runs per user; a second start says so and exits with code 0.\n"
            "\n"
            "Options:\n"
-           "  --debug  write every diagnostic line to standard error\n"
-           "  --help   show this text and exit\n";
+           "  --debug        write every diagnostic line to standard error; prints keys too\n"
+           "  --print-keys   print each key record on standard output\n"
+           "  --unicode-hex  type characters that the US layout lacks as Ctrl+Shift+U\n"
+           "                 sequences, which IBus and GTK applications compose (other\n"
+           "                 applications get those keys); without it they are not typed\n"
+           "  --help         show this text and exit\n";
 }
 
 }  // namespace pellvane::shell

@@ -1,4 +1,4 @@
-// The Linux program's command line: --debug and --help, nothing else.
+// The Linux program's command line: --debug, --print-keys, --unicode-hex and --help.
 #pragma once
 
 #include <string>
@@ -7,6 +7,10 @@ namespace pellvane::shell {
 
 struct ProgramOptions {
     bool debug = false;
+    // Print each key record on standard output (always with --debug).
+    bool printKeys = false;
+    // Type the characters that the US layout lacks as Ctrl+Shift+U sequences.
+    bool unicodeHex = false;
     bool help = false;
     // Set when the command line is not understood; the program says so and exits 2.
     std::string error;

@@ -22,6 +22,16 @@ TEST(ProgramOptionsTest, KnownOptions) {
     EXPECT_TRUE(both.debug && both.help);
 }
 
+TEST(ProgramOptionsTest, KeysArePrintedOnlyWhenAskedForOrWithDebug) {
+    EXPECT_FALSE(parse({}).printKeys);
+    EXPECT_TRUE(parse({"--debug"}).printKeys);
+    const auto printOnly = parse({"--print-keys"});
+    EXPECT_TRUE(printOnly.printKeys);
+    EXPECT_FALSE(printOnly.debug);
+    EXPECT_FALSE(printOnly.unicodeHex);
+    EXPECT_TRUE(parse({"--unicode-hex"}).unicodeHex);
+}
+
 TEST(ProgramOptionsTest, AnythingElseIsAnErrorThatNamesIt) {
     for (const char* wrong : {"--port", "-d", "--debug=1", "extra", ""}) {
         const auto options = parse({"--debug", wrong});
