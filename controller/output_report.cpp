@@ -5,21 +5,13 @@
 #include "controller/hid_console.h"
 
 namespace pellvane {
-namespace {
-
-constexpr std::uint8_t reportIdByte = 0x40;
-constexpr std::uint8_t reportLengthByte = 0x12;
-constexpr std::uint8_t reportKindByte = 0x02;
-constexpr std::size_t stateOffset = 3;
-
-}  // namespace
 
 void buildReport(const ControllerState& state,
                  std::span<std::uint8_t, controllerReportSize> report) {
     report[0] = reportIdByte;
     report[1] = reportLengthByte;
     report[2] = reportKindByte;
-    std::copy(state.bytes.begin(), state.bytes.end(), report.begin() + stateOffset);
+    std::copy(state.bytes.begin(), state.bytes.end(), report.begin() + reportStateOffset);
 }
 
 int writeReport(platform::Hid& hid, ControllerDevice* device, const ControllerState* state) {

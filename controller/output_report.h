@@ -10,6 +10,12 @@
 
 namespace pellvane {
 
+// The fixed bytes of the report, and where the state starts.
+inline constexpr std::uint8_t reportIdByte = 0x40;
+inline constexpr std::uint8_t reportLengthByte = 0x12;
+inline constexpr std::uint8_t reportKindByte = 0x02;
+inline constexpr std::size_t reportStateOffset = 3;
+
 // Bytes 0-19: 0x40 (the report ID position), 0x12 (the 18 bytes from 2 to 19), 0x02, then
 // the 17 state bytes. The bytes after them are left as they are.
 void buildReport(const ControllerState& state,
