@@ -5,12 +5,15 @@
 namespace pellvane::shell {
 
 SystemSeams::SystemSeams(const keyboard::SystemKeyboardOptions& keyboardOptions)
-    : keyboard_(keyboard::createSystemKeyboard(keyboardOptions)),
+    : keyboardOptions_(keyboardOptions),
       desktop_(desktop::createSystemDesktop()),
       dialogs_(dialogs::createSystemDialogs()),
       controller_(platform::systemHid()) {}
 
 ApplicationSeams SystemSeams::seams() {
+    if (keyboard_ == nullptr) {
+        keyboard_ = keyboard::createSystemKeyboard(keyboardOptions_);
+    }
     return ApplicationSeams{*keyboard_, *desktop_, *dialogs_, controller_};
 }
 

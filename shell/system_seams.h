@@ -18,11 +18,14 @@ class SystemSeams {
     SystemSeams(const SystemSeams&) = delete;
     SystemSeams& operator=(const SystemSeams&) = delete;
 
+    // Makes the keyboard on the first call: on Linux it is a virtual device that the desktop
+    // sees come and go, so a copy that ends at the single-instance check must not make one.
     ApplicationSeams seams();
     dialogs::Dialogs& dialogs() { return *dialogs_; }
 
   private:
-    std::unique_ptr<keyboard::Keyboard> keyboard_;
+    keyboard::SystemKeyboardOptions keyboardOptions_;
+    std::unique_ptr<keyboard::Keyboard> keyboard_;  // null until seams() is first called
     std::unique_ptr<desktop::Desktop> desktop_;
     std::unique_ptr<dialogs::Dialogs> dialogs_;
     VirtualController controller_;
