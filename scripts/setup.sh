@@ -38,17 +38,25 @@ requirements=(
   "python3: python3"
   "git: git"
   "clang-format: clang-format"
+  "qemu-system-x86: qemu-system-x86_64"
+  "busybox-static: /bin/busybox"
+  "cpio: cpio"
+  "kmod: depmod"
+  "binutils: strip"
   # Part of every Debian system; listed so that the check knows every command.
   "bash: bash"
   "dash: sh"
-  "coreutils: cat chmod dirname env head id ln ls mkdir mkfifo mktemp od readlink realpath
-    rm seq sleep sort tail tee test timeout tr wc"
-  "findutils: xargs"
+  "coreutils: basename cat chmod cp dirname env head id install ln ls mkdir mkfifo mktemp od
+    readlink realpath rm seq sleep sort tail tee test timeout tr wc"
+  "findutils: find xargs"
   "grep: grep"
   "sed: sed"
   "mawk: awk"
   "hostname: hostname"
   "libc-bin: getconf ldd"
+  "apt: apt-get"
+  "dpkg: dpkg-deb"
+  "gzip: gzip"
 )
 
 package_of() {

@@ -63,10 +63,10 @@ check_formatting() {
 stage "Formatting" check_formatting
 stage "Windows build under Wine" windows_suite
 stage "ASan+UBSan build" configure_and_build linux-asan build/linux-asan
-stage "ASan+UBSan tests" run_ctest build/linux-asan -LE "integration|e2e" -j2
+stage "ASan+UBSan tests" run_ctest build/linux-asan -LE "integration|e2e|vm" -j2
 stage "TSan build" configure_and_build linux-tsan build/linux-tsan
 stage "TSan tests" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
-  ctest --test-dir build/linux-tsan --output-on-failure --timeout 600 -LE "integration|e2e" -j2
+  ctest --test-dir build/linux-tsan --output-on-failure --timeout 600 -LE "integration|e2e|vm" -j2
 if [ -x fuzz/run-all.sh ]; then
   stage "Fuzzing" fuzz/run-all.sh
 fi
