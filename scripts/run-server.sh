@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Sets up, builds and starts Pellvane Server (build/linux/pellvane-server) in the foreground;
 # its arguments are passed on (--debug, --help). The client tool build/linux/pellvane-pad is
-# built beside it, for trying the server from another terminal.
+# built beside it, for trying the server from another terminal, and so is pellvane-vpad.
 #
 # The program announces itself through avahi-daemon. Where the machine's own avahi-daemon
 # runs, that one is used. Where none answers, this script starts a D-Bus system bus (if none
 # runs either) and an avahi-daemon of its own that publishes on the loopback interface only,
 # so that nothing leaves the machine, and stops them again when the server ends.
 #
-# PELLVANE_SERVER=<path> runs that program instead of building (an ASan build, say).
+# The virtual game controller: pellvane-vpad (beside the program) is started first when
+# /dev/uhid and /dev/uinput can be opened, and stopped when the server ends. As root the
+# script first installs the udev rule (scripts/udev/70-pellvane.rules) and loads the
+# uhid and uinput modules. Where a virtual controller is present already, none is started.
+#
+# PELLVANE_SERVER=<path> runs that program instead of building (an ASan build, say);
+# PELLVANE_VPAD=<path> that pellvane-vpad.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,29 +49,21 @@ if [[ -n ${PELLVANE_SERVER:-} ]]; then
 else
     bash scripts/setup.sh
     cmake --preset linux >/dev/null
-    cmake --build build/linux -j2 --target pellvane-server pellvane-pad
+    cmake --build build/linux -j2 --target pellvane-server pellvane-pad pellvane-vpad
     server=build/linux/pellvane-server
 fi
-
-if avahi_answers; then
-    exec "$server" "$@"
-fi
-
-if [[ $(id -u) -ne 0 ]]; then
-    say "no avahi-daemon answers on this machine, and only root can start one."
-    say "Start the system's (for example: sudo systemctl start avahi-daemon) or run this script as root."
-    exit 1
-fi
+vpad=${PELLVANE_VPAD:-$(dirname "$server")/pellvane-vpad}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pellvane-run.XXXXXX")
 dbus_pid=""
 avahi_pid=""
 server_pid=""
+vpad_pid=""
 lo_multicast_was_off=""
 
 clean_up() {
     local pid
-    for pid in "$server_pid" "$avahi_pid" "$dbus_pid"; do
+    for pid in "$server_pid" "$vpad_pid" "$avahi_pid" "$dbus_pid"; do
         [[ -n $pid ]] || continue
         kill -TERM "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
@@ -76,6 +74,87 @@ clean_up() {
     rm -rf "$work"
 }
 trap clean_up EXIT
+
+# A hidraw node of the virtual controller (vendor 0x00FF, product 0xBACC) exists.
+controller_present() {
+    grep -qs '^HID_ID=[0-9A-Fa-f]*:000000FF:0000BACC$' \
+        "${PELLVANE_SYSFS_ROOT:-/sys}"/class/hidraw/*/device/uevent
+}
+
+install_udev_rule() {
+    local rule=scripts/udev/70-pellvane.rules target=/etc/udev/rules.d/70-pellvane.rules
+    command -v udevadm >/dev/null || return 0  # no udev on this machine
+    cmp -s "$rule" "$target" && return 0
+    mkdir -p /etc/udev/rules.d && install -m 644 "$rule" "$target" || return 0
+    say "installed the udev rule $target"
+    udevadm control --reload 2>/dev/null &&
+        udevadm trigger --subsystem-match=misc --subsystem-match=hidraw 2>/dev/null || true
+}
+
+start_vpad() {
+    local dev=${PELLVANE_DEV_ROOT:-/dev}
+    controller_present && return 0
+    if [[ $(id -u) -eq 0 && -z ${PELLVANE_DEV_ROOT:-} ]]; then
+        install_udev_rule
+        modprobe -a uhid uinput 2>/dev/null || true
+    fi
+    if [[ ! -w $dev/uhid || ! -w $dev/uinput ]]; then
+        say "no virtual game controller: $dev/uhid and $dev/uinput cannot be opened"
+        say "(the README's \"Access without root\" says how to allow it)."
+        return 0
+    fi
+    # Its own lines go to standard error, so that standard output stays the program's.
+    "$vpad" >&2 &
+    vpad_pid=$!
+    # The server looks for the controller once, as it starts.
+    wait_until 5 controller_present || say "pellvane-vpad did not present the controller"
+}
+
+# In the background so that what the script started can be stopped afterwards; standard
+# input stays the terminal's, which the admission question reads. A quit from the terminal
+# reaches the server as SIGTERM (a background job of a script ignores SIGINT), a hangup as
+# itself.
+run_server() {
+    "$server" "$@" <&0 &
+    server_pid=$!
+    trap 'kill -TERM "$server_pid" 2>/dev/null || true' INT TERM
+    trap 'kill -HUP "$server_pid" 2>/dev/null || true' HUP
+    local status=0 last
+    while :; do
+        wait "$server_pid" && status=0 || status=$?
+        # wait returns early (above 128) when a trapped signal arrives; the server goes on.
+        kill -0 "$server_pid" 2>/dev/null || break
+    done
+    # If the server ended while a signal cut the wait short, its exit status is still kept
+    # for one more wait (127 once it has been collected already).
+    wait "$server_pid" 2>/dev/null && status=0 || {
+        last=$?
+        ((last == 127)) || status=$last
+    }
+    server_pid=""
+    exit "$status"
+}
+
+own_avahi=""
+if ! avahi_answers; then
+    if [[ $(id -u) -ne 0 ]]; then
+        say "no avahi-daemon answers on this machine, and only root can start one."
+        say "Start the system's (for example: sudo systemctl start avahi-daemon) or run this script as root."
+        exit 1
+    fi
+    own_avahi=yes
+fi
+
+start_vpad
+
+if [[ -z $own_avahi ]]; then
+    if [[ -z $vpad_pid ]]; then
+        rm -rf "$work"
+        trap - EXIT
+        exec "$server" "$@"
+    fi
+    run_server "$@"
+fi
 
 say "no avahi-daemon answers on this machine: starting one of our own that publishes on the"
 say "loopback interface only (pads on this computer only); it stops when the server ends."
@@ -116,24 +195,4 @@ if ! wait_until 20 grep -qs "Server startup complete" "$work/avahi.log"; then
     exit 1
 fi
 
-# In the background so that the daemons can be stopped afterwards; standard input stays the
-# terminal's, which the admission question reads. A quit from the terminal reaches the
-# server as SIGTERM (a background job of a script ignores SIGINT), a hangup as itself.
-"$server" "$@" <&0 &
-server_pid=$!
-trap 'kill -TERM "$server_pid" 2>/dev/null || true' INT TERM
-trap 'kill -HUP "$server_pid" 2>/dev/null || true' HUP
-status=0
-while :; do
-    wait "$server_pid" && status=0 || status=$?
-    # wait returns early (above 128) when a trapped signal arrives; the server goes on.
-    kill -0 "$server_pid" 2>/dev/null || break
-done
-# If the server ended while a signal cut the wait short, its exit status is still kept for
-# one more wait (127 once it has been collected already).
-wait "$server_pid" 2>/dev/null && status=0 || {
-    last=$?
-    ((last == 127)) || status=$last
-}
-server_pid=""
-exit "$status"
+run_server "$@"

@@ -41,7 +41,7 @@ requirements=(
   "qemu-system-x86: qemu-system-x86_64"
   "busybox-static: /bin/busybox"
   "cpio: cpio"
-  "kmod: depmod"
+  "kmod: depmod modprobe"
   "binutils: strip"
   # Part of every Debian system; listed so that the check knows every command.
   "bash: bash"
@@ -57,6 +57,7 @@ requirements=(
   "apt: apt-get"
   "dpkg: dpkg-deb"
   "gzip: gzip"
+  "diffutils: cmp"
 )
 
 package_of() {
