@@ -108,9 +108,22 @@ InjectOutcome KeyEventInjector::inject(const KeyRecord& record) {
     if (key == KEY_RESERVED) {
         return InjectOutcome::noKey;
     }
+    if (!release && isRefusedPress(key)) {
+        return InjectOutcome::refused;
+    }
     std::vector<InputEvent> events;
     appendKeyChange(events, key, !release);
     return send(events);
+}
+
+bool KeyEventInjector::isHeld(std::uint16_t key) const {
+    return held_.count(key) != 0;
+}
+
+bool KeyEventInjector::isRefusedPress(std::uint16_t key) const {
+    const bool alt = isHeld(KEY_LEFTALT) || isHeld(KEY_RIGHTALT);
+    const bool control = isHeld(KEY_LEFTCTRL) || isHeld(KEY_RIGHTCTRL);
+    return (key == KEY_SYSRQ && alt) || ((key == KEY_DELETE || key == KEY_KPDOT) && alt && control);
 }
 
 bool KeyEventInjector::releaseHeldKeys() {

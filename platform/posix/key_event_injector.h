@@ -24,6 +24,7 @@ enum class InjectOutcome {
     injected,
     noKey,             // the record names no key that Linux has: nothing was sent
     characterSkipped,  // a character the US layout lacks, with UnicodeFallback::skip
+    refused,           // Alt+SysRq or Ctrl+Alt+Delete: the press was not sent
     deviceFailed,      // the device did not take the events
 };
 
@@ -31,13 +32,18 @@ class KeyEventInjector {
   public:
     KeyEventInjector(input::InputEventSink& device, UnicodeFallback fallback);
 
-    // Each key change is followed by a SYN_REPORT, as a real keyboard reports it.
+    // Each key change is followed by a SYN_REPORT, as a real keyboard reports it. Two
+    // presses are refused: SysRq while Alt is down (the kernel takes the next key as a
+    // command: reboot, crash, kill every process) and Delete while Control and Alt are down
+    // (a text console restarts the computer); Windows does not let injected keys do either.
     InjectOutcome inject(const KeyRecord& record);
     // Releases every key that a press left down; false when the device failed.
     bool releaseHeldKeys();
 
   private:
     InjectOutcome injectCharacter(char16_t character, bool release);
+    bool isHeld(std::uint16_t key) const;
+    bool isRefusedPress(std::uint16_t key) const;
     InjectOutcome send(const std::vector<input::InputEvent>& events);
 
     input::InputEventSink& device_;

@@ -100,6 +100,12 @@ class LinuxKeyboard final : public Keyboard {
                 "(nor will later ones be); --unicode-hex types them as Ctrl+Shift+U sequences, "
                 "which IBus and GTK applications understand.\n",
                 noticeOutput_);
+        } else if (outcome == InjectOutcome::refused && !toldRefusedPress_) {
+            toldRefusedPress_ = true;
+            std::fputs(
+                "pellvane-server: a pad pressed Alt+SysRq or Ctrl+Alt+Delete; the virtual "
+                "keyboard does not pass these on.\n",
+                noticeOutput_);
         } else if (outcome == InjectOutcome::deviceFailed && !toldDeviceFailure_) {
             toldDeviceFailure_ = true;
             std::fputs("pellvane-server: the virtual keyboard did not take a key.\n",
@@ -116,6 +122,7 @@ class LinuxKeyboard final : public Keyboard {
     std::mutex lock_;
     std::optional<KeyEventInjector> injector_;  // empty without a device
     bool toldSkippedCharacter_ = false;
+    bool toldRefusedPress_ = false;
     bool toldDeviceFailure_ = false;
 };
 

@@ -25,19 +25,20 @@ constexpr CodePair plainScanCodes[] = {
 };
 
 // Codes after an E0 prefix. Ctrl+Break (E0 46) is Pause with Control held on Linux, and
-// Clear gets KEY_CLEAR although X11 applications do not see codes above 247.
+// Clear gets KEY_CLEAR although X11 applications do not see codes above 247. Power, Sleep
+// and Wake (E0 5E, 5F, 63) are left out: no pad key names them, and a keyboard that has
+// them is one that the system watches to switch the computer off.
 constexpr CodePair extendedScanCodes[] = {
-    {0x10, KEY_PREVIOUSSONG}, {0x19, KEY_NEXTSONG},  {0x1C, KEY_KPENTER},   {0x1D, KEY_RIGHTCTRL},
-    {0x20, KEY_MUTE},         {0x21, KEY_CALC},      {0x22, KEY_PLAYPAUSE}, {0x24, KEY_STOPCD},
-    {0x2E, KEY_VOLUMEDOWN},   {0x30, KEY_VOLUMEUP},  {0x32, KEY_HOMEPAGE},  {0x35, KEY_KPSLASH},
-    {0x37, KEY_SYSRQ},        {0x38, KEY_RIGHTALT},  {0x46, KEY_PAUSE},     {0x47, KEY_HOME},
-    {0x48, KEY_UP},           {0x49, KEY_PAGEUP},    {0x4B, KEY_LEFT},      {0x4C, KEY_CLEAR},
-    {0x4D, KEY_RIGHT},        {0x4F, KEY_END},       {0x50, KEY_DOWN},      {0x51, KEY_PAGEDOWN},
-    {0x52, KEY_INSERT},       {0x53, KEY_DELETE},    {0x5B, KEY_LEFTMETA},  {0x5C, KEY_RIGHTMETA},
-    {0x5D, KEY_COMPOSE},      {0x5E, KEY_POWER},     {0x5F, KEY_SLEEP},     {0x63, KEY_WAKEUP},
-    {0x65, KEY_SEARCH},       {0x66, KEY_BOOKMARKS}, {0x67, KEY_REFRESH},   {0x68, KEY_STOP},
-    {0x69, KEY_FORWARD},      {0x6A, KEY_BACK},      {0x6B, KEY_COMPUTER},  {0x6C, KEY_MAIL},
-    {0x6D, KEY_MEDIA},
+    {0x10, KEY_PREVIOUSSONG}, {0x19, KEY_NEXTSONG}, {0x1C, KEY_KPENTER},   {0x1D, KEY_RIGHTCTRL},
+    {0x20, KEY_MUTE},         {0x21, KEY_CALC},     {0x22, KEY_PLAYPAUSE}, {0x24, KEY_STOPCD},
+    {0x2E, KEY_VOLUMEDOWN},   {0x30, KEY_VOLUMEUP}, {0x32, KEY_HOMEPAGE},  {0x35, KEY_KPSLASH},
+    {0x37, KEY_SYSRQ},        {0x38, KEY_RIGHTALT}, {0x46, KEY_PAUSE},     {0x47, KEY_HOME},
+    {0x48, KEY_UP},           {0x49, KEY_PAGEUP},   {0x4B, KEY_LEFT},      {0x4C, KEY_CLEAR},
+    {0x4D, KEY_RIGHT},        {0x4F, KEY_END},      {0x50, KEY_DOWN},      {0x51, KEY_PAGEDOWN},
+    {0x52, KEY_INSERT},       {0x53, KEY_DELETE},   {0x5B, KEY_LEFTMETA},  {0x5C, KEY_RIGHTMETA},
+    {0x5D, KEY_COMPOSE},      {0x65, KEY_SEARCH},   {0x66, KEY_BOOKMARKS}, {0x67, KEY_REFRESH},
+    {0x68, KEY_STOP},         {0x69, KEY_FORWARD},  {0x6A, KEY_BACK},      {0x6B, KEY_COMPUTER},
+    {0x6C, KEY_MAIL},         {0x6D, KEY_MEDIA},
 };
 
 // Pause, Print, Print Screen and the volume keys.

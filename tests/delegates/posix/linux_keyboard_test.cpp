@@ -114,6 +114,7 @@ TEST_F(LinuxKeyboardTest, ScanCodesAreLinuxKeyCodesUpTo0x58AndTheRestComeFromThe
         {0x5D, KEY_COMPOSE}};
     for (const auto& [scan, key] : extended) {
         EXPECT_EQ(send({0, scan, 0x9, 0}), (Events{down(key)})) << std::hex << scan;
+        EXPECT_EQ(send({0, scan, 0xB, 0}), (Events{up(key)})) << std::hex << scan;
     }
     // No key: an extended code without one, a break code, a virtual key not sent as one.
     EXPECT_EQ(send({0, 0x2A, 0x9, 0}), Events{});
@@ -157,6 +158,21 @@ TEST_F(LinuxKeyboardTest, ShiftedLetterExtendedKeyAndVirtualKeyArriveAsPressAndR
     EXPECT_EQ(type(wire::KeyDown, {keyAt(76)}), (Events{down(KEY_KPENTER)}));
     EXPECT_EQ(type(wire::KeyUp, {keyAt(72)}), (Events{up(KEY_VOLUMEUP)}));
     EXPECT_EQ(type(wire::KeyDown, {keyAt(130)}), (Events{down(KEY_PRINT)}));
+}
+
+// The kernel takes the key after Alt+SysRq as a command (b reboots at once), and a text
+// console restarts on Ctrl+Alt+Delete: a pad must not reach either.
+TEST_F(LinuxKeyboardTest, AltSysRqAndCtrlAltDeleteAreNotPassedOn) {
+    make();
+    type(wire::KeyDown, {keyAt(58)});                        // left Alt
+    EXPECT_EQ(type(wire::KeyDown, {keyAt(43)}), Events{});   // Print Screen
+    type(wire::KeyDown, {keyAt(59)});                        // left Control
+    EXPECT_EQ(type(wire::KeyDown, {keyAt(117)}), Events{});  // Delete
+    EXPECT_EQ(type(wire::KeyDown, {keyAt(65)}), Events{});   // keypad "."
+    type(wire::KeyUp, {keyAt(58)});
+    EXPECT_EQ(type(wire::KeyDown, {keyAt(117)}), (Events{down(KEY_DELETE)}));
+    EXPECT_EQ(type(wire::KeyDown, {keyAt(43)}), (Events{down(KEY_SYSRQ)}));
+    EXPECT_NE(contents(notices_).find("Alt+SysRq"), std::string::npos);
 }
 
 TEST_F(LinuxKeyboardTest, KeysStillDownAreReleasedWhenTheKeyboardEnds) {
