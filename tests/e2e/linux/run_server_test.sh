@@ -3,21 +3,25 @@
 # built program): with no avahi-daemon on the machine it starts D-Bus and an avahi-daemon of
 # its own on loopback only, says so, announces the services there, and at the end stops all
 # it started and switches loopback multicast off again; where an avahi-daemon runs, it just
-# runs the program with that one.
+# runs the program with that one. Where the device files of uhid and uinput can be opened,
+# it starts pellvane-vpad first (here a stand-in that presents a controller's sysfs entry),
+# waits for the controller and stops it when the program ends.
 set -u
 source "$(dirname "$(readlink -f "$0")")/e2e_common.sh"
 readonly run_script=$(readlink -f "$e2e_here/../../../scripts/run-server.sh")
 
-# e2e_start_script NAMESPACE NAME: the script in the background, as a user would start it.
+# start_script NAMESPACE NAME [VAR=VALUE...]: the script in the background, as a user would
+# start it.
 start_script() {
     local ns=$1 name=$2
+    shift 2
     mkfifo "$e2e_work/$name.in"
     exec {e2e_server_feed}<>"$e2e_work/$name.in"
     (
         cd "$e2e_work/cwd" || exit 1
         e2e_exec "$ns" env PELLVANE_SERVER="$e2e_server_program" XDG_RUNTIME_DIR="$e2e_work/runtime" \
             PELLVANE_SYSFS_ROOT="$e2e_work/no-hid/sys" PELLVANE_DEV_ROOT="$e2e_work/no-hid/dev" \
-            "${e2e_sanitizer_env[@]}" bash "$run_script" \
+            "${e2e_sanitizer_env[@]}" "$@" bash "$run_script" \
             <"$e2e_work/$name.in" >"$e2e_work/$name.out" 2>"$e2e_work/$name.err"
     ) &
     e2e_server_pid=$!
@@ -64,4 +68,28 @@ found=$(e2e_found_port _kespchan._tcp) || e2e_fail "the channel service is not a
 [[ $found == "$(e2e_shown_channel_port shared)" ]] || e2e_fail "announced on $found"
 e2e_stop_server TERM 10
 [[ $e2e_server_status -eq 0 ]] || e2e_fail "the program ended with $e2e_server_status"
+
+e2e_step "the device files can be opened: pellvane-vpad first, stopped with the program"
+devices=$e2e_work/devices
+mkdir -p "$devices/sys/class/hidraw" "$devices/dev"
+touch "$devices/dev/uhid" "$devices/dev/uinput"
+cat >"$e2e_work/fake-vpad.sh" <<'VPAD'
+#!/bin/bash
+# Presents the controller's hidraw entry a moment after it starts, takes it away on SIGTERM.
+entry=$PELLVANE_SYSFS_ROOT/class/hidraw/hidraw0
+trap 'rm -rf "$entry"; echo stopped >"$PELLVANE_SYSFS_ROOT/../vpad.state"; exit 0' TERM
+sleep 0.5
+mkdir -p "$entry/device"
+echo "HID_ID=0006:000000FF:0000BACC" >"$entry/device/uevent"
+echo present >"$PELLVANE_SYSFS_ROOT/../vpad.state"
+while :; do sleep 0.1; done
+VPAD
+chmod +x "$e2e_work/fake-vpad.sh"
+start_script server with-vpad PELLVANE_VPAD="$e2e_work/fake-vpad.sh" \
+    PELLVANE_SYSFS_ROOT="$devices/sys" PELLVANE_DEV_ROOT="$devices/dev"
+[[ $(cat "$devices/vpad.state") == present ]] || e2e_fail "the program started before the controller was present"
+! grep -q 'no virtual game controller' "$e2e_work/with-vpad.err" || e2e_fail "the script did not start pellvane-vpad"
+e2e_stop_server TERM 10
+[[ $e2e_server_status -eq 0 ]] || e2e_fail "the script ended with $e2e_server_status"
+e2e_wait 5 grep -q stopped "$devices/vpad.state" || e2e_fail "pellvane-vpad was not stopped"
 echo "PASS"
