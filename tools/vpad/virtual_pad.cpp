@@ -1,5 +1,7 @@
 #include "tools/vpad/virtual_pad.h"
 
+#include <linux/input.h>
+
 #include <cerrno>
 #include <cstdarg>
 
@@ -12,8 +14,6 @@ namespace pellvane::vpad {
 namespace {
 
 constexpr char deviceName[] = "Pellvane Virtual Controller";
-// A device of no real bus: BUS_VIRTUAL.
-constexpr std::uint16_t virtualBus = 0x06;
 
 std::string hexBytes(std::span<const std::uint8_t> bytes) {
     std::string text;
@@ -35,7 +35,7 @@ VirtualPad::VirtualPad(UhidDevice& hid, input::InputEventSink& gamepad, std::FIL
 }
 
 bool VirtualPad::start() {
-    return hid_.create({deviceName, virtualBus, controllerVendorId, controllerProductId, 1,
+    return hid_.create({deviceName, BUS_VIRTUAL, controllerVendorId, controllerProductId, 1,
                         controllerReportDescriptor});
 }
 
