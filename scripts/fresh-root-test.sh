@@ -150,7 +150,7 @@ inside='
       cd /root/pellvane && CI=true bash .ci/run </dev/null
       status=\$?
       sleep 1
-      left=\$(pgrep -a \"Xvfb|wineserver|avahi|dbus-daemon\")
+      left=\$(for name in Xvfb wineserver avahi dbus-daemon; do pgrep -a \$name; done)
       if [ -n \"\$left\" ]; then
         echo \"fresh-root-test: still running after the test command:\"
         echo \"\$left\"
