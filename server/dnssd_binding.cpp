@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/dynamic_library.h"
+#include "server/dnssd_fallback.h"
 
 namespace pellvane::dnssd {
 namespace {
@@ -23,6 +24,10 @@ std::atomic<void*> queryRecordCache{nullptr};
 
 // Set once the library has refused registration flags (see DNSServiceRegister).
 std::atomic<bool> flagsRefused{false};
+
+// The system's DNS-SD service, present only while the library is missing. Created and
+// deleted when the process starts and ends, like the library handle.
+std::atomic<DnssdFallback*> fallback{nullptr};
 
 dynlib::LibraryHandle presentLibrary() {
     std::atomic<dynlib::LibraryHandle>* pointer = libraryHandlePointer.load();
@@ -51,18 +56,38 @@ bool refusesEveryFlag(dynlib::LibraryHandle library) {
     return library != nullptr && dynlib::findSymbol(library, "avahi_warn_linkage") != nullptr;
 }
 
-}  // namespace
-
-void loadLibrary(const char* name) {
+bool openLibrary(const char* name) {
     dynlib::quietDnssdLibrary();
     const dynlib::LibraryHandle library =
         dynlib::open(name != nullptr ? name : dynlib::dnssdLibraryName());
     flagsRefused.store(refusesEveryFlag(library));
     libraryHandle.store(library);
     libraryHandlePointer.store(&libraryHandle);
+    return library != nullptr;
+}
+
+void installFallback(std::unique_ptr<sysdnssd::SystemDnssd> system) {
+    if (system != nullptr) {
+        delete fallback.exchange(new DnssdFallback(std::move(system)));
+    }
+}
+
+}  // namespace
+
+void loadLibrary(const char* name) {
+    if (!openLibrary(name)) {
+        installFallback(sysdnssd::openSystemDnssd());
+    }
+}
+
+void loadLibrary(const char* name, std::unique_ptr<sysdnssd::SystemDnssd> system) {
+    if (!openLibrary(name)) {
+        installFallback(std::move(system));
+    }
 }
 
 void unloadLibrary() {
+    delete fallback.exchange(nullptr);
     dynlib::LibraryHandle library = libraryHandle.exchange(nullptr);
     if (library != nullptr) {
         dynlib::close(library);
@@ -81,6 +106,9 @@ DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags fla
                                        std::uint16_t port, std::uint16_t txtLen,
                                        const void* txtRecord, DNSServiceRegisterReply callBack,
                                        void* context) {
+    if (DnssdFallback* system = fallback.load()) {
+        return system->registerService(sdRef, name, regtype, domain, host, port, callBack, context);
+    }
     auto function = resolve<DNSServiceRegisterFunction>(registerCache, "DNSServiceRegister");
     if (function == nullptr) {
         return kDNSServiceErr_Unknown;
@@ -101,6 +129,9 @@ DNSServiceErrorType DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags fla
 }
 
 std::intptr_t DNSServiceRefSockFD(DNSServiceRef sdRef) {
+    if (const DnssdFallback* system = fallback.load()) {
+        return system->socketOf(sdRef);
+    }
     auto function = resolve<DNSServiceRefSockFDFunction>(sockFDCache, "DNSServiceRefSockFD");
     if (function == nullptr) {
         return -1;
@@ -111,12 +142,19 @@ std::intptr_t DNSServiceRefSockFD(DNSServiceRef sdRef) {
 }
 
 DNSServiceErrorType DNSServiceProcessResult(DNSServiceRef sdRef) {
+    if (DnssdFallback* system = fallback.load()) {
+        return system->processResult(sdRef);
+    }
     auto function =
         resolve<DNSServiceProcessResultFunction>(processResultCache, "DNSServiceProcessResult");
     return function == nullptr ? kDNSServiceErr_Unknown : function(sdRef);
 }
 
 void DNSServiceRefDeallocate(DNSServiceRef sdRef) {
+    if (DnssdFallback* system = fallback.load()) {
+        system->deallocate(sdRef);
+        return;
+    }
     auto function =
         resolve<DNSServiceRefDeallocateFunction>(deallocateCache, "DNSServiceRefDeallocate");
     if (function != nullptr) {
@@ -128,6 +166,9 @@ DNSServiceErrorType DNSServiceBrowse(DNSServiceRef* sdRef, DNSServiceFlags flags
                                      std::uint32_t interfaceIndex, const char* regtype,
                                      const char* domain, DNSServiceBrowseReply callBack,
                                      void* context) {
+    if (DnssdFallback* system = fallback.load()) {
+        return system->browse(sdRef, regtype, domain, callBack, context);
+    }
     auto function = resolve<DNSServiceBrowseFunction>(browseCache, "DNSServiceBrowse");
     return function == nullptr
                ? kDNSServiceErr_Unknown
@@ -138,6 +179,9 @@ DNSServiceErrorType DNSServiceResolve(DNSServiceRef* sdRef, DNSServiceFlags flag
                                       std::uint32_t interfaceIndex, const char* name,
                                       const char* regtype, const char* domain,
                                       DNSServiceResolveReply callBack, void* context) {
+    if (DnssdFallback* system = fallback.load()) {
+        return system->resolve(sdRef, name, regtype, domain, callBack, context);
+    }
     auto function = resolve<DNSServiceResolveFunction>(resolveCache, "DNSServiceResolve");
     return function == nullptr
                ? kDNSServiceErr_Unknown

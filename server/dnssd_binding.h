@@ -1,22 +1,36 @@
 // The DNS-SD client library, bound at run time. Each entry point forwards to the library's
 // function of the same name, or returns a fixed failure value when the library or the
 // function is missing, so that the servers run on without DNS-SD.
+//
+// Where the library cannot be loaded, the system's own DNS-SD service stands in when it has
+// one (Windows 10 1903 and later): the same entry points then register, browse and resolve
+// through it. Only a library that is missing altogether is replaced; one that lacks a
+// function keeps the fixed failure value for that entry point.
 #pragma once
 
+#include <memory>
+
+#include "platform/system_dnssd.h"
 #include "server/dnssd_api.h"
 
 namespace pellvane::dnssd {
 
-// Loads the library by name (the platform's DNS-SD library unless a test names another).
-// Called once when the process starts; the entry points fail until then.
+// Loads the library by name (the platform's DNS-SD library unless a test names another),
+// else opens the system's DNS-SD service. Called once when the process starts; the entry
+// points fail until then.
 void loadLibrary(const char* name = nullptr);
-// Unloads it; every entry point fails afterwards.
+// The same, with `system` (null for none) standing in when the library is missing.
+void loadLibrary(const char* name, std::unique_ptr<sysdnssd::SystemDnssd> system);
+// Unloads both; every entry point fails afterwards.
 void unloadLibrary();
 
 // Loads the library for the lifetime of the object: the program's and the tests' main.
 class LibraryScope {
   public:
     explicit LibraryScope(const char* name = nullptr) { loadLibrary(name); }
+    LibraryScope(const char* name, std::unique_ptr<sysdnssd::SystemDnssd> system) {
+        loadLibrary(name, std::move(system));
+    }
     ~LibraryScope() { unloadLibrary(); }
     LibraryScope(const LibraryScope&) = delete;
     LibraryScope& operator=(const LibraryScope&) = delete;

@@ -11,6 +11,7 @@
 
 #include "platform/sockets.h"
 #include "tests/support/environment.h"
+#include "tests/support/stand_in_system_dnssd.h"
 
 namespace pellvane::dnssd {
 namespace {
@@ -33,7 +34,7 @@ class DnssdBindingTest : public ::testing::Test {
 };
 
 TEST_F(DnssdBindingTest, MissingLibraryGivesFixedFailuresOnEveryCall) {
-    loadLibrary("pellvane-no-such-library");
+    loadLibrary("pellvane-no-such-library", nullptr);  // and no system DNS-SD to stand in
     for (int call = 0; call < 2; ++call) {
         DNSServiceRef ref = nullptr;
         EXPECT_EQ(registerSomething(ref), kDNSServiceErr_Unknown);
@@ -47,18 +48,23 @@ TEST_F(DnssdBindingTest, MissingLibraryGivesFixedFailuresOnEveryCall) {
     }
 }
 
-TEST_F(DnssdBindingTest, PresentLibraryIsForwardedTo) {
-    loadLibrary(PELLVANE_FAKE_DNSSD);
+// The library comes first: the system's own DNS-SD stands in only when it is missing.
+TEST_F(DnssdBindingTest, PresentLibraryIsForwardedToEvenWhereTheSystemHasDnssd) {
+    testing::DnsapiJournal systemJournal;
+    loadLibrary(PELLVANE_FAKE_DNSSD, testing::openStandInSystemDnssd());
     DNSServiceRef ref = nullptr;
     ASSERT_EQ(registerSomething(ref), kDNSServiceErr_NoError);
     ASSERT_NE(ref, nullptr);
     EXPECT_NE(DNSServiceRefSockFD(ref), -1);
     EXPECT_EQ(DNSServiceRefSockFD(ref), DNSServiceRefSockFD(ref));
     DNSServiceRefDeallocate(ref);
+    EXPECT_TRUE(systemJournal.lines().empty());
 }
 
+// A library without some functions is still the library: the system does not stand in for
+// the missing ones, which could not handle the library's references.
 TEST_F(DnssdBindingTest, MissingFunctionsFailAloneWhileTheOthersWork) {
-    loadLibrary(PELLVANE_FAKE_DNSSD_PARTIAL);
+    loadLibrary(PELLVANE_FAKE_DNSSD_PARTIAL, testing::openStandInSystemDnssd());
     DNSServiceRef ref = nullptr;
     ASSERT_EQ(registerSomething(ref), kDNSServiceErr_NoError);
     for (int call = 0; call < 2; ++call) {

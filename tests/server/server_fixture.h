@@ -20,6 +20,11 @@ inline constexpr const char* channelType = "_kespchan._tcp";
 
 class ServerTest : public ::testing::Test {
   protected:
+    ServerTest() : library(PELLVANE_FAKE_DNSSD) {}
+    // Without the DNS-SD library: `system` stands in for it.
+    explicit ServerTest(std::unique_ptr<sysdnssd::SystemDnssd> system)
+        : library("pellvane-no-such-library", std::move(system)) {}
+
     void SetUp() override { net::startSocketLibrary(); }
     void TearDown() override {
         if (server) {
@@ -63,7 +68,7 @@ class ServerTest : public ::testing::Test {
         return true;
     }
 
-    dnssd::LibraryScope library{PELLVANE_FAKE_DNSSD};
+    dnssd::LibraryScope library;
     DebugCapture debugLines;
     RecordingDelegate delegate;
     std::unique_ptr<ZarvoServer> server;

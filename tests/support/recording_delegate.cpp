@@ -7,6 +7,7 @@ namespace pellvane::testing {
 void RecordingDelegate::record(std::string call) {
     {
         std::lock_guard guard(mutex_);
+        lastThreads_[call] = std::this_thread::get_id();
         calls_.push_back(std::move(call));
     }
     changed_.notify_all();
@@ -87,6 +88,12 @@ std::vector<std::string> RecordingDelegate::calls() const {
 std::vector<Message> RecordingDelegate::messages() const {
     std::lock_guard guard(mutex_);
     return messages_;
+}
+
+std::thread::id RecordingDelegate::lastThreadOf(const std::string& call) const {
+    std::lock_guard guard(mutex_);
+    const auto found = lastThreads_.find(call);
+    return found == lastThreads_.end() ? std::thread::id() : found->second;
 }
 
 int RecordingDelegate::count(const std::string& call) const {

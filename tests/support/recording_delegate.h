@@ -5,8 +5,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server/connection_delegate.h"
@@ -35,6 +37,8 @@ class RecordingDelegate : public ZarvoConnectionDelegate {
     std::vector<std::string> calls() const;
     std::vector<Message> messages() const;
     int count(const std::string& call) const;
+    // The thread that made the latest call of this kind; no thread when none was made.
+    std::thread::id lastThreadOf(const std::string& call) const;
     // Waits until `call` has been recorded at least `times` times.
     bool waitFor(const std::string& call, int times = 1,
                  std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
@@ -45,6 +49,7 @@ class RecordingDelegate : public ZarvoConnectionDelegate {
     mutable std::mutex mutex_;  // guards every field below
     mutable std::condition_variable changed_;
     std::vector<std::string> calls_;
+    std::map<std::string, std::thread::id> lastThreads_;
     std::vector<Message> messages_;
     int admitAnswer_ = 1;
     std::vector<wire::AppNameRecord> applications_;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <mutex>
 #include <ostream>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include "server/dnssd_binding.h"
 #include "server/zarvo_server.h"
 #include "tests/support/recording_delegate.h"
+#include "tests/support/stand_in_system_dnssd.h"
 #include "tools/event_messages.h"
 
 namespace pellvane::tool {
@@ -308,6 +310,27 @@ TEST_F(PadToolTest, BrowseListsBothServicesAndItsAnswerConnects) {
     result = run(toPad("type", {"ok"}, "elsewhere.local"));
     EXPECT_EQ(result.code, exitCannotConnect);
     EXPECT_EQ(result.err, "pellvane-pad: cannot find the host elsewhere.local\n");
+}
+
+// Without the DNS-SD library the tool browses and resolves through the system's own DNS-SD,
+// as the services register through it.
+TEST_F(PadToolTest, BrowseFindsBothServicesThroughTheSystemsOwnDnssd) {
+    dnssd::unloadLibrary();
+    dnssd::loadLibrary("pellvane-no-such-library", testing::openStandInSystemDnssd());
+    startPad();
+    startChannel();
+    const ToolRun result = run({"browse", "--wait", "300"});
+    ASSERT_EQ(result.code, exitDone) << result.err;
+    std::array<char, 256> computer{};
+    net::hostName(computer.data(), computer.size());
+    const std::string host = std::string(computer.data()) + ".local\t";
+    EXPECT_NE(result.out.find("pad\tTestHost\t" + host + std::to_string(pad->tcpPort()) + "\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(
+        result.out.find("channel\tTestHost\t" + host + std::to_string(channel->tcpPort()) + "\n"),
+        std::string::npos)
+        << result.out;
 }
 
 TEST_F(PadToolTest, BrowseEscapesControlCharactersInNames) {
