@@ -1,0 +1,23 @@
+# Gives a Windows program a VERSIONINFO resource made from the project's version.
+set(PELLVANE_PRODUCT_NAME "Pellvane Server")
+set(PELLVANE_PUBLISHER "Pellvane")
+# The resource takes four numbers; the project states two or three.
+set(PELLVANE_VERSION_MINOR 0)
+set(PELLVANE_VERSION_PATCH 0)
+if(PROJECT_VERSION_MINOR)
+  set(PELLVANE_VERSION_MINOR ${PROJECT_VERSION_MINOR})
+endif()
+if(PROJECT_VERSION_PATCH)
+  set(PELLVANE_VERSION_PATCH ${PROJECT_VERSION_PATCH})
+endif()
+
+function(pellvane_add_version_info target description)
+  set(PELLVANE_FILE_DESCRIPTION "${description}")
+  get_target_property(PELLVANE_INTERNAL_NAME ${target} OUTPUT_NAME)
+  if(NOT PELLVANE_INTERNAL_NAME)
+    set(PELLVANE_INTERNAL_NAME ${target})
+  endif()
+  set(resource ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version_info.rc.in ${resource} @ONLY)
+  target_sources(${target} PRIVATE ${resource})
+endfunction()
