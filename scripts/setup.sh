@@ -24,6 +24,7 @@ requirements=(
   "g++-mingw-w64-x86-64: x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix
     x86_64-w64-mingw32-windres"
   "wine64: /usr/lib/wine/wine64 /usr/lib/wine/wineserver64"
+  "nsis: makensis"
   "xvfb: Xvfb /usr/bin/Xvfb"
   "x11-utils: xdpyinfo xev xprop xwininfo"
   "libx11-6:"

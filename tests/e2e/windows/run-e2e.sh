@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs one Windows end-to-end case: an X server and the Wine prefix first (both shared with
-# the other Windows tests), then the driver. An Xvfb started here is stopped at the end.
+# Runs one Windows end-to-end case, or with "installer" the installer's test: an X server and
+# the Wine prefix first (both shared with the other Windows tests), then the driver. An Xvfb
+# started here is stopped at the end.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../../scripts/wine-env.sh"
@@ -14,4 +15,9 @@ stop_what_was_started() {
 trap stop_what_was_started EXIT
 pellvane_start_xvfb || exit 1
 pellvane_prepare_wine_prefix
-PYTHONDONTWRITEBYTECODE=1 python3 "$here/wine_e2e.py" "$@"
+driver=wine_e2e.py
+if [ "${1:-}" = installer ]; then
+  driver=installer_e2e.py
+  shift
+fi
+PYTHONDONTWRITEBYTECODE=1 python3 "$here/$driver" "$@"
