@@ -163,6 +163,50 @@ Reference* toReference(DNSServiceRef sdRef) {
     return reinterpret_cast<Reference*>(sdRef);
 }
 
+// A reference whose request answers into a mailbox of type Box.
+template <class Box, class Request>
+class ReferenceWith : public Reference {
+  protected:
+    // Opens the socket, then has `start` start the request with the mailbox to answer into.
+    template <class Start>
+    bool begin(Start start) {
+        if (!waker_.open()) {
+            return false;
+        }
+        mailbox_ = std::make_unique<Box>();
+        mailbox_->waker = &waker_;  // before the request: the system may answer at once
+        request_ = start(mailbox_.get());
+        return request_ != nullptr;
+    }
+
+    std::unique_ptr<Box> mailbox_;
+    std::unique_ptr<Request> request_;  // freed before the mailbox
+};
+
+// A browse or a resolve: the system uses the request until it has reported the end, which a
+// cancel brings about (a browse then reports `cancelled` once more).
+template <class Box>
+class QueryReference : public ReferenceWith<Box, SystemDnssd::Query> {
+  public:
+    void finish(std::chrono::milliseconds settleTime) override {
+        auto& mailbox = this->mailbox_;
+        auto& request = this->request_;
+        if (request == nullptr) {
+            return;
+        }
+        mailbox->detach();
+        bool ended = false;
+        {
+            std::lock_guard guard(mailbox->mutex);
+            ended = mailbox->end.has_value();
+        }
+        if (!ended) {
+            request->cancel();
+        }
+        settle(mailbox, request, settleTime, [](const Box& box) { return box.end.has_value(); });
+    }
+};
+
 struct RegistrationMailbox : Mailbox {
     Status outcome = sysdnssd::succeeded;  // of the first call: the registration's outcome
 };
@@ -176,20 +220,17 @@ void registrationDone(void* context, Status status) {
     mailbox->announce();
 }
 
-class RegistrationReference final : public Reference {
+class RegistrationReference final
+    : public ReferenceWith<RegistrationMailbox, SystemDnssd::Registration> {
   public:
     RegistrationReference(DNSServiceRegisterReply reply, void* context, std::string name,
                           std::string regtype)
         : reply_(reply), context_(context), name_(std::move(name)), regtype_(std::move(regtype)) {}
 
     bool start(SystemDnssd& system, const sysdnssd::ServiceInstance& instance) {
-        if (!waker_.open()) {
-            return false;
-        }
-        mailbox_ = std::make_unique<RegistrationMailbox>();
-        mailbox_->waker = &waker_;  // before the request: the system may answer at once
-        request_ = system.startRegistration(instance, &registrationDone, mailbox_.get());
-        return request_ != nullptr;
+        return begin([&](RegistrationMailbox* mailbox) {
+            return system.startRegistration(instance, &registrationDone, mailbox);
+        });
     }
 
     void finish(std::chrono::milliseconds settleTime) override {
@@ -232,8 +273,6 @@ class RegistrationReference final : public Reference {
     std::string name_;
     std::string regtype_;     // "_kesp._tcp."
     bool delivered_ = false;  // used by the processing thread only
-    std::unique_ptr<RegistrationMailbox> mailbox_;
-    std::unique_ptr<SystemDnssd::Registration> request_;
 };
 
 struct BrowseMailbox : Mailbox {
@@ -256,7 +295,7 @@ void browseDone(void* context, Status status, std::vector<sysdnssd::BrowseAnswer
     mailbox->announce();
 }
 
-class BrowseReference final : public Reference {
+class BrowseReference final : public QueryReference<BrowseMailbox> {
   public:
     BrowseReference(DNSServiceBrowseReply reply, void* context, const std::string& type)
         : reply_(reply),
@@ -265,32 +304,9 @@ class BrowseReference final : public Reference {
           regtype_(type + ".") {}
 
     bool start(SystemDnssd& system) {
-        if (!waker_.open()) {
-            return false;
-        }
-        mailbox_ = std::make_unique<BrowseMailbox>();
-        mailbox_->waker = &waker_;
-        request_ = system.startBrowse(typeSuffix_.substr(1), &browseDone, mailbox_.get());
-        return request_ != nullptr;
-    }
-
-    void finish(std::chrono::milliseconds settleTime) override {
-        if (request_ == nullptr) {
-            return;
-        }
-        mailbox_->detach();
-        // A cancelled browse reports once more, with `cancelled`; until then the system
-        // uses the request.
-        bool ended = false;
-        {
-            std::lock_guard guard(mailbox_->mutex);
-            ended = mailbox_->end.has_value();
-        }
-        if (!ended) {
-            request_->cancel();
-        }
-        settle(mailbox_, request_, settleTime,
-               [](const BrowseMailbox& mailbox) { return mailbox.end.has_value(); });
+        return begin([&](BrowseMailbox* mailbox) {
+            return system.startBrowse(typeSuffix_.substr(1), &browseDone, mailbox);
+        });
     }
 
   protected:
@@ -337,8 +353,6 @@ class BrowseReference final : public Reference {
     std::string typeSuffix_;         // "._kesp._tcp.local"
     std::string regtype_;            // "_kesp._tcp."
     bool failureDelivered_ = false;  // used by the processing thread only
-    std::unique_ptr<BrowseMailbox> mailbox_;
-    std::unique_ptr<SystemDnssd::Query> request_;
 };
 
 struct ResolveMailbox : Mailbox {
@@ -358,36 +372,15 @@ void resolveDone(void* context, Status status, const sysdnssd::ServiceInstance* 
     mailbox->announce();
 }
 
-class ResolveReference final : public Reference {
+class ResolveReference final : public QueryReference<ResolveMailbox> {
   public:
     ResolveReference(DNSServiceResolveReply reply, void* context, std::string instanceName)
         : reply_(reply), context_(context), instanceName_(std::move(instanceName)) {}
 
     bool start(SystemDnssd& system) {
-        if (!waker_.open()) {
-            return false;
-        }
-        mailbox_ = std::make_unique<ResolveMailbox>();
-        mailbox_->waker = &waker_;
-        request_ = system.startResolve(instanceName_, &resolveDone, mailbox_.get());
-        return request_ != nullptr;
-    }
-
-    void finish(std::chrono::milliseconds settleTime) override {
-        if (request_ == nullptr) {
-            return;
-        }
-        mailbox_->detach();
-        bool answered = false;
-        {
-            std::lock_guard guard(mailbox_->mutex);
-            answered = mailbox_->end.has_value();
-        }
-        if (!answered) {
-            request_->cancel();
-        }
-        settle(mailbox_, request_, settleTime,
-               [](const ResolveMailbox& mailbox) { return mailbox.end.has_value(); });
+        return begin([&](ResolveMailbox* mailbox) {
+            return system.startResolve(instanceName_, &resolveDone, mailbox);
+        });
     }
 
   protected:
@@ -417,8 +410,6 @@ class ResolveReference final : public Reference {
     void* context_;
     std::string instanceName_;  // "NAME._kesp._tcp.local"
     bool delivered_ = false;    // used by the processing thread only
-    std::unique_ptr<ResolveMailbox> mailbox_;
-    std::unique_ptr<SystemDnssd::Query> request_;
 };
 
 }  // namespace

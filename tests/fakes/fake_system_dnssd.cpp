@@ -1,9 +1,10 @@
 #include "tests/fakes/fake_system_dnssd.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
+
+#include "tests/fakes/dnsapi_journal.h"
 
 namespace pellvane::testing {
 namespace {
@@ -11,18 +12,8 @@ namespace {
 constexpr auto answerDelay = std::chrono::milliseconds(5);
 constexpr sysdnssd::Status nameError = 9003;
 
-std::mutex journalMutex;  // serialises appends to the journal
-
 void journal(const std::string& line) {
-    const char* path = std::getenv("PELLVANE_FAKE_DNSAPI_LOG");
-    if (path == nullptr) {
-        return;
-    }
-    std::lock_guard guard(journalMutex);
-    if (std::FILE* file = std::fopen(path, "a")) {
-        std::fprintf(file, "%s\n", line.c_str());
-        std::fclose(file);
-    }
+    appendToDnsapiJournal(line);
 }
 
 sysdnssd::Status registrationOutcome() {

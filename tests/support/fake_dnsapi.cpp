@@ -18,7 +18,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <functional>
@@ -27,6 +26,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/fakes/dnsapi_journal.h"
 
 #define FAKE_DNSAPI_EXPORT extern "C" __declspec(dllexport)
 
@@ -62,18 +63,8 @@ bool endsWithIgnoringCase(const std::wstring& text, const std::wstring& suffix) 
            _wcsicmp(text.c_str() + text.size() - suffix.size(), suffix.c_str()) == 0;
 }
 
-std::mutex journalMutex;  // serialises appends to the journal
-
 void journal(const std::string& line) {
-    const char* path = std::getenv("PELLVANE_FAKE_DNSAPI_LOG");
-    if (path == nullptr) {
-        return;
-    }
-    std::lock_guard guard(journalMutex);
-    if (std::FILE* file = std::fopen(path, "a")) {
-        std::fprintf(file, "%s\n", line.c_str());
-        std::fclose(file);
-    }
+    pellvane::testing::appendToDnsapiJournal(line);
 }
 
 // The system's thread: runs each answer a little after it was asked for, in order.

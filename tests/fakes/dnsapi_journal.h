@@ -1,0 +1,26 @@
+// The journal that the test dnsapi.dll and the in-memory system DNS-SD both keep, one line per
+// event, in the file that PELLVANE_FAKE_DNSAPI_LOG names. Header only: the DLL links nothing
+// of the project.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+namespace pellvane::testing {
+
+inline void appendToDnsapiJournal(const std::string& line) {
+    static std::mutex mutex;  // serialises appends within this program or library
+    const char* path = std::getenv("PELLVANE_FAKE_DNSAPI_LOG");
+    if (path == nullptr) {
+        return;
+    }
+    std::lock_guard guard(mutex);
+    if (std::FILE* file = std::fopen(path, "a")) {
+        std::fprintf(file, "%s\n", line.c_str());
+        std::fclose(file);
+    }
+}
+
+}  // namespace pellvane::testing
