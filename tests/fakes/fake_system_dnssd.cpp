@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <optional>
 
-#include "tests/fakes/dnsapi_journal.h"
+#include "tests/fakes/dnsapi_stand_in.h"
 
 namespace pellvane::testing {
 namespace {
 
-constexpr auto answerDelay = std::chrono::milliseconds(5);
+constexpr auto usualAnswerDelay = std::chrono::milliseconds(5);
 constexpr sysdnssd::Status nameError = 9003;
 
 void journal(const std::string& line) {
@@ -93,7 +93,7 @@ void FakeSystemDnssd::run() {
             answer = std::move(queue_.front());
             queue_.pop_front();
         }
-        std::this_thread::sleep_for(answerDelay);
+        std::this_thread::sleep_for(dnsapiAnswerDelay(usualAnswerDelay));
         answer();
     }
 }
@@ -172,6 +172,7 @@ std::unique_ptr<sysdnssd::SystemDnssd::Query> FakeSystemDnssd::startBrowse(
     answers.insert(answers.end(), foreignAnswers_.begin(), foreignAnswers_.end());
     post([answers, done, context] { done(context, sysdnssd::succeeded, answers); });
     return std::make_unique<FakeQuery>([this, done, context] {
+        journal("cancel browse");
         post([done, context] { done(context, sysdnssd::cancelled, {}); });
     });
 }
@@ -190,7 +191,7 @@ std::unique_ptr<sysdnssd::SystemDnssd::Query> FakeSystemDnssd::startResolve(
     post([found, done, context] {
         done(context, found ? sysdnssd::succeeded : nameError, found ? &*found : nullptr);
     });
-    return std::make_unique<FakeQuery>(nullptr);
+    return std::make_unique<FakeQuery>([] { journal("cancel resolve"); });
 }
 
 }  // namespace pellvane::testing

@@ -1,9 +1,11 @@
 // The system's own DNS-SD service in memory, answering as the test dnsapi.dll does on
 // Windows: every request a little later, on a thread of its own. It keeps the same journal
 // in the file that PELLVANE_FAKE_DNSAPI_LOG names ("construct I name=N host=H port=P",
-// "register I", "registered I", "deregister I", "deregistered I", "free I", "fault: ..."),
+// "register I", "registered I", "deregister I", "deregistered I", "free I", "cancel browse",
+// "cancel resolve", "fault: ..."),
 // and heeds the same variables: PELLVANE_FAKE_DNSAPI_SILENT_DEREGISTER (deregistrations are
-// never answered) and PELLVANE_FAKE_DNSAPI_REGISTER_ERROR (registrations fail with it).
+// never answered), PELLVANE_FAKE_DNSAPI_REGISTER_ERROR (registrations fail with it) and
+// PELLVANE_FAKE_DNSAPI_DELAY_MS (how long each answer takes).
 #pragma once
 
 #include <condition_variable>

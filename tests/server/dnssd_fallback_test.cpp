@@ -42,6 +42,8 @@ class SystemDnssdTest : public ServerTest {
         }
         ServerTest::TearDown();
         EXPECT_EQ(journal.count("fault"), 0) << "the system was misused";
+        // Windows hands every answer a copy of the instance, which the program must free.
+        EXPECT_EQ(journal.count("copy "), journal.count("free copy "));
     }
 
     void startChannel() {
@@ -112,6 +114,32 @@ TEST_F(SystemDnssdTest, AWithdrawalThatIsNeverAnsweredDoesNotHoldUpTheStop) {
               dnssd::DnssdFallback::defaultSettleTime + 20s);
     EXPECT_EQ(journal.count("deregister 1"), 1);
     EXPECT_EQ(journal.count("free 1"), 0);
+}
+
+void DNSSD_API ignoreBrowse(dnssd::DNSServiceRef, dnssd::DNSServiceFlags, std::uint32_t,
+                            dnssd::DNSServiceErrorType, const char*, const char*, const char*,
+                            void*) {}
+void DNSSD_API ignoreResolve(dnssd::DNSServiceRef, dnssd::DNSServiceFlags, std::uint32_t,
+                             dnssd::DNSServiceErrorType, const char*, const char*, std::uint16_t,
+                             std::uint16_t, const unsigned char*, void*) {}
+
+// A browse or resolve given up before its answers were processed is cancelled, and freed
+// only once the system has reported its end: the answers that were under way arrive into
+// memory that is still there.
+TEST_F(SystemDnssdTest, QueriesGivenUpEarlyAreCancelled) {
+    startServer();
+    ScopedEnvironment slow("PELLVANE_FAKE_DNSAPI_DELAY_MS", "300");  // no answer comes first
+    dnssd::DNSServiceRef browse = nullptr;
+    dnssd::DNSServiceRef resolve = nullptr;
+    ASSERT_EQ(dnssd::DNSServiceBrowse(&browse, 0, 0, padType, "", &ignoreBrowse, nullptr),
+              dnssd::kDNSServiceErr_NoError);
+    ASSERT_EQ(dnssd::DNSServiceResolve(&resolve, 0, 0, "TestHost", padType, "local.",
+                                       &ignoreResolve, nullptr),
+              dnssd::kDNSServiceErr_NoError);
+    dnssd::DNSServiceRefDeallocate(resolve);
+    dnssd::DNSServiceRefDeallocate(browse);
+    EXPECT_EQ(journal.count("cancel resolve"), 1);
+    EXPECT_EQ(journal.count("cancel browse"), 1);
 }
 
 // Replies delivered by processing a reference once its socket is readable.

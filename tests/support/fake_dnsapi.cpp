@@ -8,10 +8,12 @@
 //   construct I name=N host=H port=P properties=C key='K' value='V'...
 //   register I / registered I / deregister I / deregistered I / free I
 //   copy I / free copy I   (an instance handed to a callback, and its release)
+//   cancel browse / cancel resolve
 //   fault: WHAT            (a use that Windows would punish: freeing too early, say)
 // Ids start at 1 in each journal. With PELLVANE_FAKE_DNSAPI_SILENT_DEREGISTER set, a
 // deregistration is never answered; PELLVANE_FAKE_DNSAPI_REGISTER_ERROR makes every
-// registration fail with that status.
+// registration fail with that status; PELLVANE_FAKE_DNSAPI_DELAY_MS sets how long each
+// answer takes.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <windns.h>
@@ -27,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/fakes/dnsapi_journal.h"
+#include "tests/fakes/dnsapi_stand_in.h"
 
 #define FAKE_DNSAPI_EXPORT extern "C" __declspec(dllexport)
 
@@ -35,7 +37,7 @@ namespace {
 
 constexpr DWORD dnsRequestPending = 9506;
 constexpr DWORD nameError = 9003;  // DNS_ERROR_RCODE_NAME_ERROR
-constexpr auto answerDelay = std::chrono::milliseconds(20);
+constexpr auto usualAnswerDelay = std::chrono::milliseconds(20);
 
 std::string utf8(const wchar_t* wide) {
     if (wide == nullptr) {
@@ -95,7 +97,7 @@ class AnswerThread {
                 answer = std::move(queue_.front());
                 queue_.pop_front();
             }
-            std::this_thread::sleep_for(answerDelay);
+            std::this_thread::sleep_for(pellvane::testing::dnsapiAnswerDelay(usualAnswerDelay));
             answer();
         }
     }
@@ -381,6 +383,7 @@ FAKE_DNSAPI_EXPORT DNS_STATUS WINAPI DnsServiceBrowseCancel(PDNS_SERVICE_CANCEL 
     }
     auto* request = static_cast<PDNS_SERVICE_BROWSE_REQUEST>(pCancelHandle->reserved);
     pCancelHandle->reserved = nullptr;
+    journal("cancel browse");
     answers().post(
         [request] { request->pBrowseCallback(ERROR_CANCELLED, request->pQueryContext, nullptr); });
     return ERROR_SUCCESS;
@@ -402,7 +405,8 @@ FAKE_DNSAPI_EXPORT DNS_STATUS WINAPI DnsServiceResolve(PDNS_SERVICE_RESOLVE_REQU
 }
 
 FAKE_DNSAPI_EXPORT DNS_STATUS WINAPI DnsServiceResolveCancel(PDNS_SERVICE_CANCEL) {
-    return ERROR_SUCCESS;  // every resolve here answers at once
+    journal("cancel resolve");
+    return ERROR_SUCCESS;  // every resolve here answers all the same
 }
 
 FAKE_DNSAPI_EXPORT VOID WINAPI DnsFree(PVOID pData, DNS_FREE_TYPE FreeType) {

@@ -1,8 +1,10 @@
-// The journal that the test dnsapi.dll and the in-memory system DNS-SD both keep, one line per
-// event, in the file that PELLVANE_FAKE_DNSAPI_LOG names. Header only: the DLL links nothing
+// What the test dnsapi.dll and the in-memory system DNS-SD share: the journal they keep, one
+// line per event, in the file that PELLVANE_FAKE_DNSAPI_LOG names, and how long they take to
+// answer (PELLVANE_FAKE_DNSAPI_DELAY_MS, else `usual`). Header only: the DLL links nothing
 // of the project.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -21,6 +23,11 @@ inline void appendToDnsapiJournal(const std::string& line) {
         std::fprintf(file, "%s\n", line.c_str());
         std::fclose(file);
     }
+}
+
+inline std::chrono::milliseconds dnsapiAnswerDelay(std::chrono::milliseconds usual) {
+    const char* delay = std::getenv("PELLVANE_FAKE_DNSAPI_DELAY_MS");
+    return delay == nullptr ? usual : std::chrono::milliseconds(std::strtoul(delay, nullptr, 10));
 }
 
 }  // namespace pellvane::testing
