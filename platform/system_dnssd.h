@@ -1,6 +1,6 @@
 // The operating system's own DNS-SD service, where it has one: Windows 10 1903 and later
-// register, browse and resolve services through dnsapi.dll. Every request finishes later,
-// on a thread of the system's, through the function that started it was given.
+// register, browse and resolve services through dnsapi.dll. Every request reports later, on
+// a thread of the system's, through the function it was started with.
 #pragma once
 
 #include <cstdint>
