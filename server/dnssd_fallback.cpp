@@ -1,5 +1,6 @@
 #include "server/dnssd_fallback.h"
 
+#include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <mutex>
@@ -237,11 +238,17 @@ class RegistrationReference final
         if (request_ == nullptr) {
             return;
         }
-        mailbox_->detach();
-        // The system calls back once for the registration and, if it takes the request,
-        // once more when the service has been withdrawn; only then may the request and its
-        // instance be freed, since Windows reads the instance while withdrawing it.
-        const int expectedCalls = request_->deregister() ? 2 : 1;
+        int callsSoFar = 0;
+        {
+            std::lock_guard guard(mailbox_->mutex);
+            mailbox_->waker = nullptr;
+            callsSoFar = mailbox_->calls;
+        }
+        // The system calls back for the registration and, if it takes the request, once more
+        // when the service has been withdrawn; only then may the request and its instance be
+        // freed, since Windows reads the instance while withdrawing it. Should it report the
+        // registration more than once, the withdrawal is a call after those seen here.
+        const int expectedCalls = request_->deregister() ? std::max(2, callsSoFar + 1) : 1;
         settle(mailbox_, request_, settleTime,
                [&](const RegistrationMailbox& mailbox) { return mailbox.calls >= expectedCalls; });
     }

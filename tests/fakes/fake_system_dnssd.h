@@ -5,7 +5,8 @@
 // "cancel resolve", "fault: ..."),
 // and heeds the same variables: PELLVANE_FAKE_DNSAPI_SILENT_DEREGISTER (deregistrations are
 // never answered), PELLVANE_FAKE_DNSAPI_REGISTER_ERROR (registrations fail with it) and
-// PELLVANE_FAKE_DNSAPI_DELAY_MS (how long each answer takes).
+// PELLVANE_FAKE_DNSAPI_DELAY_MS (how long each answer takes). Beyond the DLL, with
+// PELLVANE_FAKE_DNSAPI_REPORTS it reports each registration that many times.
 #pragma once
 
 #include <condition_variable>

@@ -202,6 +202,26 @@ TEST_F(DnssdFallbackTest, BrowseAnswersAreCheckedBeforeTheyArePassedOn) {
     EXPECT_EQ(replies.back().flags & dnssd::kDNSServiceFlagsMoreComing, 0u);
 }
 
+void DNSSD_API ignoreRegistration(dnssd::DNSServiceRef, dnssd::DNSServiceFlags,
+                                  dnssd::DNSServiceErrorType, const char*, const char*, const char*,
+                                  void*) {}
+
+// Should the system report a registration more than once, a later report is not taken for
+// the end of the withdrawal: the registration is freed only after that end.
+TEST_F(DnssdFallbackTest, ARegistrationReportedTwiceIsFreedOnlyAfterItsWithdrawal) {
+    DnsapiJournal journal;
+    ScopedEnvironment twice("PELLVANE_FAKE_DNSAPI_REPORTS", "2");
+    dnssd::DnssdFallback fallback(std::make_unique<FakeSystemDnssd>());
+    dnssd::DNSServiceRef registration = nullptr;
+    ASSERT_EQ(fallback.registerService(&registration, "Den PC", "_kesp._tcp", "", nullptr, 0x3412,
+                                       &ignoreRegistration, nullptr),
+              dnssd::kDNSServiceErr_NoError);
+    ASSERT_TRUE(journal.waitFor("registered 1", 2));
+    fallback.deallocate(registration);
+    EXPECT_EQ(journal.count("fault"), 0);
+    EXPECT_LT(journal.indexOf("deregistered 1"), journal.indexOf("free 1"));
+}
+
 struct ResolveReply {
     dnssd::DNSServiceErrorType error = 1;
     std::string fullname;
@@ -215,10 +235,6 @@ void DNSSD_API recordResolve(dnssd::DNSServiceRef, dnssd::DNSServiceFlags, std::
                              const unsigned char*, void* context) {
     *static_cast<ResolveReply*>(context) = {error, fullname, host, port};
 }
-
-void DNSSD_API ignoreRegistration(dnssd::DNSServiceRef, dnssd::DNSServiceFlags,
-                                  dnssd::DNSServiceErrorType, const char*, const char*, const char*,
-                                  void*) {}
 
 TEST_F(DnssdFallbackTest, ResolvingGivesHostAndPortInNetworkOrder) {
     dnssd::DnssdFallback fallback(std::make_unique<FakeSystemDnssd>());
