@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/printable_text.h"
 #include "server/wire_protocol.h"
 
 namespace pellvane {
@@ -21,7 +22,9 @@ std::string admissionQuestion(std::span<const std::uint8_t> hello) {
     const std::span<const std::uint8_t> field =
         body.first(std::min(body.size(), wire::nameFieldSize));
     const auto end = std::find(field.begin(), field.end(), std::uint8_t{0});
-    std::string question(field.begin(), end);
+    // The name is the device's own say: line breaks or terminal sequences in it could
+    // rewrite the question that the user answers.
+    std::string question = printableText(std::string(field.begin(), end));
     question += " requested to connect, accept connection?";
     return question;
 }

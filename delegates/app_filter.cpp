@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/debug_output.h"
+#include "platform/printable_text.h"
 #include "server/zarvo_server.h"
 
 namespace pellvane::apps {
@@ -40,8 +41,9 @@ void handleWantedAppMessage(ZarvoServer& server, std::span<const std::uint8_t> m
     }
     const wire::AppNameRecord wanted = wire::readAppNameRecord(message, wire::headerSize);
     applyWantedApp(server, &wanted);
-    // nameView stops at the field's end when the name carries no NUL.
-    const std::string name(wanted.nameView());
+    // nameView stops at the field's end when the name carries no NUL. The name is the
+    // pad's to choose: escaped, it cannot forge lines on the terminal that shows them.
+    const std::string name = printableText(wanted.nameView());
     debug::output(L"Received wanted appplication: ");
     debug::outputNarrow(name.c_str());
     debug::output(L"\n");

@@ -6,6 +6,7 @@
 #include "delegates/app_filter.h"
 #include "delegates/process_naming.h"
 #include "platform/debug_output.h"
+#include "platform/printable_text.h"
 #include "server/zarvo_server.h"
 
 namespace pellvane::apps {
@@ -47,7 +48,8 @@ void runMonitorCycle(ZarvoServer& server, desktop::Desktop& desktop) {
     }
     // Sent outside appFilterLock: a slow client must not hold up the key filter.
     server.broadcast(wire::buildAppName(*fresh));
-    const std::string name(fresh->nameView());
+    // A process image name is whatever its file is called.
+    const std::string name = printableText(fresh->nameView());
     debug::output(L"Appswitch: ");
     debug::outputNarrow(name.c_str());
     debug::output(L"\n");

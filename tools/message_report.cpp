@@ -31,21 +31,6 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-std::string printableText(std::string_view text) {
-    std::string printable;
-    char escaped[5];
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            printable += escaped;
-        } else {
-            printable += c;
-        }
-    }
-    return printable;
-}
-
 std::string serverNameOf(const Message& reply) {
     // The name field lies at 12..139; nameView stops at its end when a server left no NUL.
     return printableText(wire::readAppNameRecord(reply, serverNameOffset).nameView());

@@ -4,13 +4,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/printable_text.h"  // names from the network are shown through it
 #include "server/wire_protocol.h"
 
 namespace pellvane::tool {
 
-// Names come from the network: control characters (line breaks, terminal escapes) are
-// shown as \xNN so that a server cannot forge lines or steer the terminal.
-std::string printableText(std::string_view text);
 // The server's name from a HelloReply or Refusal.
 std::string serverNameOf(const Message& reply);
 // The lines printed for a HelloReply: who admitted us and its application list.

@@ -1,8 +1,14 @@
 // A terminal stands in for message boxes: the text goes to standard error and a question is
 // answered by one line of standard input. A question that cannot be put or answered gets
-// the refusing button, so nothing is agreed to on nobody's behalf.
+// the refusing button, so nothing is agreed to on nobody's behalf, and only a line typed
+// after the question is put answers it.
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -54,6 +60,43 @@ bool readAnswerLine(int fd, std::string& answer) {
         if (answer.size() < answerLimit) {
             answer.push_back(byte);
         }
+    }
+}
+
+// Throws away what standard input already holds when a question is put: a "y" typed at
+// the idle program, or left over from an earlier answer, must not answer a question that
+// nobody has seen yet. Never blocks.
+void discardWaitingInput(int fd) {
+    if (::isatty(fd) == 1) {
+        ::tcflush(fd, TCIFLUSH);
+        return;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        ::lseek(fd, 0, SEEK_END);  // all of a file was there before the question
+        return;
+    }
+    // A pipe or socket: read away what is there now, and no more, so that a writer that
+    // never stops cannot keep the question from being put.
+    int waiting = 0;
+    if (::ioctl(fd, FIONREAD, &waiting) != 0) {
+        return;
+    }
+    char chunk[256];
+    while (waiting > 0) {
+        pollfd readable{fd, POLLIN, 0};
+        if (::poll(&readable, 1, 0) != 1) {
+            return;
+        }
+        const std::size_t wanted = std::min(sizeof chunk, static_cast<std::size_t>(waiting));
+        const ssize_t got = ::read(fd, chunk, wanted);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return;
+        }
+        waiting -= static_cast<int>(got);
     }
 }
 
@@ -118,6 +161,7 @@ class TerminalDialogs final : public Dialogs {
             return writeAll(STDERR_FILENO, line) ? answerOk : boxFailed;
         }
         line.append(questionSuffix);
+        discardWaitingInput(STDIN_FILENO);
         std::string answer;
         if (!writeAll(STDERR_FILENO, line) || !readAnswerLine(STDIN_FILENO, answer)) {
             return refusingButton(style);

@@ -82,6 +82,9 @@ TEST_F(AppFilter, MessageSetsTheWantedNameAndTracesIt) {
     EXPECT_EQ(lines[0], "Received wanted appplication: ");
     EXPECT_EQ(lines[1], "game");
     EXPECT_EQ(lines[2], "\n");
+    // The pad names it: on the terminal of --debug it must not forge lines.
+    apps::handleWantedAppMessage(server, wire::buildAppName(named("x\r\x1b[2Jy", 9)));
+    EXPECT_EQ(capture.lines().at(4), "x\\x0d\\x1b[2Jy");
 }
 
 TEST_F(AppFilter, ShortMessageIsIgnored) {

@@ -71,6 +71,27 @@ TEST_F(ConnDelegate, DeviceNameIsReadNoFurtherThanItsFieldOrTheMessage) {
     EXPECT_EQ(admissionQuestion(Message(5, 'z')), " requested to connect, accept connection?");
 }
 
+// The question carries the device's own bytes: none of them may move the cursor, end the
+// line or start a terminal sequence, whichever way a terminal reads control characters.
+TEST_F(ConnDelegate, ControlCharactersOfTheDeviceNameAreShownEscaped) {
+    const auto question = [](const char* name) {
+        const std::string text = admissionQuestion(wire::buildHello(name));
+        return text.substr(0, text.find(" requested to connect"));
+    };
+    EXPECT_EQ(question("a\rb\nc\x1b[2Kd\x7f"), "a\\x0db\\x0ac\\x1b[2Kd\\x7f");
+    // C1, as a bare byte (CSI for an 8-bit terminal) and UTF-8 encoded (U+009B).
+    EXPECT_EQ(question("a\x9b"
+                       "2Jb\xc2\x9b"
+                       "2J"),
+              "a\\x9b2Jb\\xc2\\x9b2J");
+    // Letters beyond ASCII pass, their continuation bytes in 0x80-0x9F included (U+2019,
+    // U+00E9, U+1F3AE), and so does a stray Latin-1 byte.
+    EXPECT_EQ(question("Jan\xe2\x80\x99s caf\xc3\xa9 \xf0\x9f\x8e\xae \xe9"),
+              "Jan\xe2\x80\x99s caf\xc3\xa9 \xf0\x9f\x8e\xae \xe9");
+    // An overlong or cut-off sequence is no letter: its bytes are judged one by one.
+    EXPECT_EQ(question("\xe0\x80\x8a|\xe2\x80"), "\xe0\\x80\\x8a|\xe2\\x80");
+}
+
 TEST_F(ConnDelegate, ApplicationListIsBuiltAfreshEachTime) {
     auto list = delegate.applicationList(&server, nullptr);
     ASSERT_TRUE(list);

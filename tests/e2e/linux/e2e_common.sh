@@ -139,7 +139,8 @@ e2e_server_ended() {
     ! kill -0 "$e2e_server_pid" 2>/dev/null || [[ $(ps -o stat= -p "$e2e_server_pid") == Z* ]]
 }
 
-# The answer to the admission question that is open (or the next one): "y" or "n".
+# The answer to the admission question that is open: "y" or "n". Input that waits before a
+# question is put is thrown away, so call it only once the question shows.
 e2e_answer() {
     echo "$1" >&"$e2e_server_feed"
 }
