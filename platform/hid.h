@@ -64,7 +64,8 @@ class Hid {
     virtual bool topLevelCollections(HidPreparsedData data, std::vector<HidUsage>& usages) = 0;
 
     virtual bool setInputBufferCount(HidHandle handle, std::uint32_t count) = 0;
-    // Writes the whole report; returns once the device has taken it.
+    // Writes the whole report; returns once the device has taken it, or false when it
+    // refuses it or (Linux) does not take it within 50 ms.
     virtual bool writeReport(HidHandle handle, std::span<const std::uint8_t> report) = 0;
 
     // The platform's error code of the last call that failed on this thread.

@@ -8,17 +8,22 @@
 //                                               "HID_ID=<bus>:<vendor>:<product>" (hex)
 //   <sys>/class/hidraw/hidrawN/device/report_descriptor
 //                                               the top-level application collections
-//   <dev>/hidrawN                               opened for reading and writing; each output
-//                                               report is one write() of the whole report
+//   <dev>/hidrawN                               opened for reading and writing, non-blocking;
+//                                               each output report is one write() of the
+//                                               whole report
+// A report that the device does not take within reportWriteLimit is given up, so that a
+// stalled device costs the pad service a moment per report rather than its whole loop.
 // Linux has no share modes, so the open cannot refuse writers the way Windows does, and an
 // input-buffer count has no meaning for hidraw: setting it succeeds on any open handle.
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -42,6 +47,7 @@ constexpr std::size_t descriptorLimit = 4096;
 constexpr std::size_t ueventLimit = 64 * 1024;
 constexpr std::string_view nodePrefix = "hidraw";
 constexpr std::string_view hidIdKey = "HID_ID=";
+constexpr std::chrono::milliseconds reportWriteLimit{50};
 
 thread_local std::uint32_t lastErrorCode = 0;
 
@@ -204,7 +210,7 @@ class PosixHid final : public Hid {
         if (name.size() == detail.size() || !nodeNumber(name)) {
             return failWith(EINVAL, invalidHidHandle);
         }
-        const int fd = ::open(devicePath(name).c_str(), O_RDWR | O_CLOEXEC);
+        const int fd = ::open(devicePath(name).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) {
             return failWith(errno, invalidHidHandle);
         }
@@ -290,10 +296,17 @@ class PosixHid final : public Hid {
         if (!node) {
             return failWith(EBADF, false);
         }
+        const auto deadline = std::chrono::steady_clock::now() + reportWriteLimit;
         std::size_t done = 0;
         while (done < report.size()) {
             const ssize_t wrote = ::write(node->fd, report.data() + done, report.size() - done);
             if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!waitUntilWritable(node->fd, deadline)) {
+                    return failWith(errno, false);
+                }
                 continue;
             }
             if (wrote <= 0) {
@@ -307,6 +320,30 @@ class PosixHid final : public Hid {
     std::uint32_t lastError() override { return lastErrorCode; }
 
   private:
+    // False with errno set (ETIMEDOUT once the deadline has passed).
+    static bool waitUntilWritable(int fd, std::chrono::steady_clock::time_point deadline) {
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                errno = ETIMEDOUT;
+                return false;
+            }
+            pollfd writable{fd, POLLOUT, 0};
+            const int ready = ::poll(&writable, 1, static_cast<int>(left.count()));
+            if (ready > 0) {
+                return true;  // writable, or an error that the next write reports
+            }
+            if (ready == 0) {
+                errno = ETIMEDOUT;
+                return false;
+            }
+            if (errno != EINTR) {
+                return false;
+            }
+        }
+    }
+
     // No hidraw class folder means no hidraw device (the module is not loaded): an empty set.
     static bool listNodes(std::vector<std::string>& nodes) {
         DIR* folder = ::opendir(classFolder().c_str());

@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -175,6 +179,41 @@ TEST(LinuxHid, ARefusedFirstReportClosesTheController) {
     EXPECT_NE(out.find("failed WriteFile 28\n"), std::string::npos);  // ENOSPC
     EXPECT_TRUE(capture.contains("Could not update controller!\n"));
     EXPECT_FALSE(controller.isOpen());
+}
+
+// A device that stops taking reports (a write to it would wait for ever) costs each report
+// a moment at most: the report is dropped with the failure lines, the controller stays open
+// and the next report goes through once the device reads again.
+TEST(LinuxHid, AReportTheDeviceDoesNotTakeIsDroppedWithinItsTimeLimit) {
+    FakeHidTree tree;
+    tree.addControllerNode("hidraw0", 1);
+    tree.addControllerNode("hidraw1", 2);
+    tree.removeDeviceFile("hidraw0");
+    const std::string node = tree.devRoot() + "/hidraw0";
+    ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
+    const int device = ::open(node.c_str(), O_RDWR | O_NONBLOCK);  // the device's end
+    ASSERT_GE(device, 0);
+    VirtualController controller(platform::systemHid());
+    ASSERT_EQ(controller.openController(), 1);
+    while (::write(device, "x", 1) == 1) {  // the device falls behind: its buffer is full
+    }
+    DebugCapture capture;
+    const auto before = std::chrono::steady_clock::now();
+    const std::string out =
+        captureStdout([&] { controller.handleGamepadEvent(testing::buttonMessage(0, 1.0f)); });
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+    EXPECT_EQ(out, "failed WriteFile 110\n");  // ETIMEDOUT
+    EXPECT_TRUE(capture.contains("SetOutputReport FAILED!\n"));
+    EXPECT_TRUE(controller.isOpen());
+
+    char buffer[4096];
+    while (::read(device, buffer, sizeof buffer) > 0) {
+    }
+    EXPECT_EQ(
+        captureStdout([&] { controller.handleGamepadEvent(testing::buttonMessage(1, 1.0f)); }), "");
+    EXPECT_EQ(::read(device, buffer, sizeof buffer), 65);
+    controller.closeController();
+    ::close(device);
 }
 
 TEST(LinuxHid, DetailsThatNameNoNodeAreRefused) {
