@@ -26,6 +26,8 @@ using dnssd_sock_t = int;
 inline constexpr DNSServiceErrorType kDNSServiceErr_NoError = 0;
 inline constexpr DNSServiceErrorType kDNSServiceErr_Unknown = -65537;
 inline constexpr DNSServiceErrorType kDNSServiceErr_Unsupported = -65544;
+// The DNS-SD daemon does not answer (stopped, restarting).
+inline constexpr DNSServiceErrorType kDNSServiceErr_ServiceNotRunning = -65563;
 inline constexpr DNSServiceFlags kDNSServiceFlagsIncludeP2P = 0x20000;
 // Browse replies: more replies are already waiting; the instance appeared (else it went).
 inline constexpr DNSServiceFlags kDNSServiceFlagsMoreComing = 0x1;

@@ -55,7 +55,7 @@ int ZarvoServer::run(LoopControl& control) {
         }
         if (readySockets < 0) {
             debug::output(L"Select timed out!\n");
-            stop();
+            stopAfterFailure();
             return 1;
         }
         if (readySockets == 0) {
@@ -84,7 +84,11 @@ int ZarvoServer::run(LoopControl& control) {
                     return 1;  // a registration error stopped the server
                 }
                 if (result != dnssd::kDNSServiceErr_NoError) {
-                    break;
+                    // The library has lost its daemon (a restarted Bonjour Service closes
+                    // the socket, which then reads as ready for ever): the registration is
+                    // gone, and only a new one brings the service back.
+                    stopAfterFailure();
+                    return 1;
                 }
             } else if (socket == own.udp4) {
                 takeDatagram(socket, ipv4SourceLength, datagram);

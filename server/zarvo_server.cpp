@@ -145,8 +145,12 @@ std::uint16_t ZarvoServer::start() {
 }
 
 std::uint16_t ZarvoServer::failStart() {
-    stop();
+    stopAfterFailure();
     return startFailed;
+}
+
+bool ZarvoServer::startAfter(std::chrono::milliseconds pause) {
+    return restartTimer_.arm(pause);
 }
 
 bool ZarvoServer::openListeners() {
@@ -279,6 +283,10 @@ void ZarvoServer::closeAllSockets() {
 }
 
 void ZarvoServer::stop() {
+    stopFor(StopCause::requested);
+}
+
+void ZarvoServer::stopFor(StopCause cause) {
     std::unique_lock lifecycle(lifecycleLock_, std::defer_lock);
     if (currentLoopServer == this) {
         // Another thread may hold the lifecycle lock. One that is stopping this server marks
@@ -294,6 +302,7 @@ void ZarvoServer::stop() {
     } else {
         lifecycle.lock();
     }
+    restartTimer_.cancel();
     endLoopThread();
     monitorThread.stopAndJoin();
     closeAllSockets();
@@ -307,6 +316,7 @@ void ZarvoServer::stop() {
         dnssd::DNSServiceRefDeallocate(ref);
     }
     init(serviceName_, serviceType_, serviceDomain_);
+    stopCause_.store(cause);
     if (ZarvoConnectionDelegate* target = delegate()) {
         target->serverDidStop(this);
     }
@@ -314,6 +324,8 @@ void ZarvoServer::stop() {
 
 void ZarvoServer::shutDown() {
     setDelegate(nullptr);
+    // Before the lifecycle lock: a delayed start under way needs it to finish.
+    restartTimer_.end();
     stop();
     std::lock_guard lifecycle(lifecycleLock_);
     joinRetiredThreads();
@@ -354,7 +366,7 @@ void DNSSD_API ZarvoServer::registerReply(dnssd::DNSServiceRef, dnssd::DNSServic
                                           const char*, const char*, void* context) {
     auto* server = static_cast<ZarvoServer*>(context);
     if (errorCode != dnssd::kDNSServiceErr_NoError) {
-        server->stop();
+        server->stopAfterFailure();
         return;
     }
     debug::output(L"Service did publish\n");

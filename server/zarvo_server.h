@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "server/connection_delegate.h"
 #include "server/dnssd_api.h"
 #include "server/loop_waker.h"
+#include "server/restart_timer.h"
 #include "server/socket_set.h"
 #include "server/wire_protocol.h"
 
@@ -34,6 +36,12 @@ class ZarvoServer {
     // How long a whole-message send may wait for a slow client before it is given up.
     static constexpr int sendTimeoutMs = 2000;
 
+    // Why the server last stopped, for its delegate's serverDidStop to weigh.
+    enum class StopCause {
+        requested,  // stop() or shutDown(): the user's Disconnect, the program's own end
+        failure,    // a start that failed, a registration error, a loop that could not wait
+    };
+
     // `name` null means the computer's host name ("KespServer" when it cannot be read).
     ZarvoServer(const char* name, const char* serviceType, const char* serviceDomain);
     ~ZarvoServer();
@@ -44,10 +52,18 @@ class ZarvoServer {
     // Returns tcpPort, or startFailed after stopping again (which tells the delegate).
     std::uint16_t start();
     // Closes everything, re-initialises and calls serverDidStop. From another thread it
-    // returns only after the loop and monitor threads have ended.
+    // returns only after the loop and monitor threads have ended. Drops a pending
+    // startAfter: the delegate decides afresh.
     void stop();
-    // Detaches the delegate and stops, so that nothing restarts: the program's shutdown.
+    // Detaches the delegate, ends the delayed start and stops, so that nothing restarts:
+    // the program's shutdown.
     void shutDown();
+    // Starts the server `pause` from now on a thread of the server's own, unless a stop or
+    // shutDown comes first; a later call replaces a pending one. False when no thread is
+    // to be had (or after shutDown).
+    bool startAfter(std::chrono::milliseconds pause);
+    bool startPending() const { return restartTimer_.pending(); }
+    StopCause stopCause() const { return stopCause_.load(); }
     // Sends a whole message to every admitted client; the result of the last send, or 0.
     int broadcast(std::span<const std::uint8_t> message);
 
@@ -103,6 +119,8 @@ class ZarvoServer {
     void closeAllSockets();
     void endLoopThread();
     void joinRetiredThreads();
+    void stopFor(StopCause cause);
+    void stopAfterFailure() { stopFor(StopCause::failure); }
     bool registerService();
     std::uint16_t failStart();
 
@@ -152,6 +170,7 @@ class ZarvoServer {
     std::mutex sendLock_;
 
     std::atomic<std::uint32_t> autoAdmit_{0};
+    std::atomic<StopCause> stopCause_{StopCause::requested};
 
     // Written by start and stop only (under lifecycleLock_).
     std::thread loopThread_;
@@ -159,6 +178,7 @@ class ZarvoServer {
     std::shared_ptr<LoopControl> loopControl_;
     std::vector<std::thread> retiredThreads_;  // loops that stopped themselves
     LoopWaker waker_;
+    RestartTimer restartTimer_{[this] { start(); }};
 };
 
 }  // namespace pellvane

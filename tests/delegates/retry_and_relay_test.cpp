@@ -10,6 +10,7 @@
 #include "tests/fakes/fake_dialogs.h"
 #include "tests/fakes/fake_keyboard.h"
 #include "tests/support/debug_capture.h"
+#include "tests/support/fake_dnssd_control.h"
 #include "tests/support/recording_delegate.h"
 #include "tests/support/test_client.h"
 
@@ -21,8 +22,9 @@ using namespace std::chrono_literals;
 constexpr char channelFailure[] = "Pellvane Server could not start the Channel Server.";
 constexpr char padFailure[] = "Pellvane Server could not start the Bonjour service.";
 
-bool waitUntil(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::steady_clock::duration limit = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
@@ -56,17 +58,18 @@ TEST_F(RetryPolicyWithoutDnssd, ChannelServiceIsTriedFourTimesThenTheUserIsTold)
     expectFailureBox(dialogs.boxes()[0], channelFailure);
     EXPECT_FALSE(server->isRunning());
 
-    // Each later stop without a registration in between shows the box and restarts nothing.
+    // A later failure of the same outage tells nobody again: it waits for the delayed start.
     delegate.serverDidStop(server.get());
-    EXPECT_EQ(dialogs.boxCount(), 2);
+    EXPECT_EQ(dialogs.boxCount(), 1);
     EXPECT_EQ(delegate.retryCount(), 5);
+    EXPECT_TRUE(server->startPending());
 
-    // A reset gives three fresh restarts.
+    // A reset gives three fresh restarts, and the next outage is told again.
     delegate.serverDidPublish(server.get());
     EXPECT_EQ(delegate.retryCount(), 0);
     server->start();
     EXPECT_EQ(delegate.retryCount(), 4);
-    EXPECT_EQ(dialogs.boxCount(), 3);
+    EXPECT_EQ(dialogs.boxCount(), 2);
     delegate.resetRetryCount(server.get());
     EXPECT_EQ(delegate.retryCount(), 0);
     server->shutDown();
@@ -85,23 +88,128 @@ TEST_F(RetryPolicyWithoutDnssd, PadServiceUsesItsOwnText) {
     server->shutDown();
 }
 
-TEST(RetryPolicy, ServiceThatRegisteredIsRestartedAfterALaterFailure) {
+// A channel service with its delegate on the test DNS-SD library, which the test steers.
+class ChannelRetry : public ::testing::Test {
+  protected:
+    void TearDown() override { server->shutDown(); }
+
     ServerEnvironment environment;
+    FakeDnssdControl dnssd;
     FakeDialogs dialogs;
-    ZarvoChannDelegateW32 delegate(dialogs, nullptr);
+    ZarvoChannDelegateW32 delegate{dialogs, nullptr};
+    std::unique_ptr<ZarvoServer> server = makeServer(&delegate, "_kespchan._tcp", "local.");
+};
+
+TEST_F(ChannelRetry, ServiceThatRegisteredIsRestartedAfterALaterFailure) {
     // Three stops with no server to restart use up the restarts.
     for (int i = 0; i < 3; ++i) {
         delegate.serverDidStop(nullptr);
     }
     ASSERT_EQ(delegate.retryCount(), 3);
-    auto server = makeServer(&delegate, "_kespchan._tcp", "local.");
     ASSERT_NE(server->start(), ZarvoServer::startFailed);
     ASSERT_TRUE(waitUntil([&] { return delegate.retryCount() == 0; }));  // registered
 
     server->stop();  // stops, and the delegate starts it again at once
     EXPECT_TRUE(server->isRunning());
     EXPECT_EQ(dialogs.boxCount(), 0);
+}
+
+// Disconnects are the user's, not failures: however many come before the service is
+// announced again, each brings it back and none uses up a restart.
+TEST_F(ChannelRetry, DisconnectsInARowNeverEndTheService) {
+    dnssd.setRepliesHeld(true);  // no registration is confirmed in between
+    ASSERT_NE(server->start(), ZarvoServer::startFailed);
+    for (int i = 0; i < 6; ++i) {
+        server->stop();
+    }
+    EXPECT_TRUE(server->isRunning());
+    EXPECT_EQ(delegate.retryCount(), 0);
+    EXPECT_EQ(dialogs.boxCount(), 0);
+}
+
+// The DNS-SD daemon restarts (Bonjour's service is restarted, avahi-daemon is updated):
+// the registration is lost, the quick restarts fail while the daemon is away, the user is
+// told once, and the service comes back by itself with the daemon.
+TEST_F(ChannelRetry, AServiceWhoseDaemonWentAwayComesBackWithIt) {
+    ASSERT_NE(server->start(), ZarvoServer::startFailed);
+    dnssd.setDaemonRunning(false);
+    ASSERT_TRUE(waitUntil([&] { return dialogs.boxCount() == 1; }));
+    expectFailureBox(dialogs.boxes()[0], channelFailure);
+    EXPECT_FALSE(server->isRunning());
+    dnssd.setDaemonRunning(true);
+    // The first delayed start comes 2 s after the box.
+    ASSERT_TRUE(waitUntil([&] { return server->isRunning() && delegate.retryCount() == 0; }, 30s));
+    EXPECT_TRUE(dnssd.isRegistered("Pellvane Test", "_kespchan._tcp"));
+    EXPECT_EQ(dialogs.boxCount(), 1);
+}
+
+// A recording delegate that applies the retry policy with pauses of the test's choosing.
+class PolicyDelegate : public RecordingDelegate {
+  public:
+    PolicyDelegate(dialogs::Dialogs& dialogs, RetryPauses pauses)
+        : policy(dialogs, L"lost", pauses) {}
+    void serverDidPublish(ZarvoServer* server) override {
+        policy.reset();
+        RecordingDelegate::serverDidPublish(server);
+    }
+    void serverDidStop(ZarvoServer* server) override {
+        RecordingDelegate::serverDidStop(server);
+        policy.serverDidStop(server);
+    }
+    RetryPolicy policy;
+};
+
+class RetryOutage : public ::testing::Test {
+  protected:
+    void start(RetryPauses pauses) {
+        delegate = std::make_unique<PolicyDelegate>(dialogs, pauses);
+        server = makeServer(delegate.get());
+        ASSERT_NE(server->start(), ZarvoServer::startFailed);
+        ASSERT_TRUE(delegate->waitFor("publish"));
+    }
+    void TearDown() override {
+        if (server) {
+            server->shutDown();
+        }
+    }
+
+    ServerEnvironment environment;
+    FakeDnssdControl dnssd;
+    FakeDialogs dialogs;
+    std::unique_ptr<PolicyDelegate> delegate;
+    std::unique_ptr<ZarvoServer> server;
+};
+
+TEST_F(RetryOutage, IsToldOnceWhileDelayedStartsGoOn) {
+    start({20ms, 80ms});
+    dnssd.setDaemonRunning(false);
+    // The lost registration, three quick restarts, then four delayed ones.
+    ASSERT_TRUE(delegate->waitFor("stop", 1 + 3 + 4));
+    EXPECT_EQ(dialogs.boxCount(), 1);
+    dnssd.setDaemonRunning(true);
+    ASSERT_TRUE(delegate->waitFor("publish", 2));
+    EXPECT_EQ(delegate->policy.retryCount(), 0);
+    // Over: the next outage is told again.
+    dnssd.setDaemonRunning(false);
+    EXPECT_TRUE(waitUntil([&] { return dialogs.boxCount() == 2; }));
+}
+
+// The user's Disconnect and Quit do not wait for the pause to pass.
+TEST_F(RetryOutage, DisconnectAndQuitEndTheWaitAtOnce) {
+    start({1h, 1h});
+    dnssd.setDaemonRunning(false);
+    ASSERT_TRUE(waitUntil([&] { return server->startPending(); }));
+    dnssd.setDaemonRunning(true);
+    server->stop();
+    EXPECT_TRUE(delegate->waitFor("publish", 2));
+
+    dnssd.setDaemonRunning(false);
+    ASSERT_TRUE(waitUntil([&] { return server->startPending(); }));
+    const auto before = std::chrono::steady_clock::now();
     server->shutDown();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    EXPECT_FALSE(server->startPending());
+    EXPECT_FALSE(server->isRunning());
 }
 
 class ChannelRelay : public ::testing::Test {

@@ -234,10 +234,16 @@ TEST_F(ApplicationTest, ServicesThatCannotStartAreToldAboutAndTheProgramRunsOn) 
     EXPECT_FALSE(application.padServer().isRunning());
     EXPECT_EQ(application.channelPort(), 0);
     EXPECT_FALSE(application.padClientConnected());
-    // A Disconnect now reaches the retry policy once more: told again, no restart.
+    // A Disconnect tries again at once; that fails too, but this outage has been told, and
+    // the delayed start in the background waits on until Quit ends it.
     application.disconnect();
-    EXPECT_EQ(dialogs.boxCount(), 3);
+    EXPECT_EQ(dialogs.boxCount(), 2);
+    EXPECT_EQ(application.connectionDelegate().retryCount(), 5);
+    EXPECT_TRUE(application.padServer().startPending());
+    EXPECT_TRUE(application.channelServer().startPending());
     application.shutDown();
+    EXPECT_FALSE(application.padServer().startPending());
+    EXPECT_FALSE(application.channelServer().startPending());
     EXPECT_FALSE(controller.isOpen());
 }
 

@@ -9,6 +9,8 @@
 // registration with flags, as Avahi's compatibility library does, and logs "refused flags"
 // for each refusal. Built with FAKE_DNSSD_REGISTER_ONLY it exports only registration and
 // deallocation, as an incomplete library would.
+// Tests steer the rest through the functions at the end (tests/support/fake_dnssd_control.h
+// finds them).
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -34,6 +36,7 @@ enum class Kind { registration, browse, resolve, query };
 struct FakeReference {
     Kind kind = Kind::registration;
     net::SocketHandle socket = net::invalidSocket;
+    std::uint16_t socketPort = 0;
     DNSServiceRegisterReply registerReply = nullptr;
     DNSServiceBrowseReply browseReply = nullptr;
     DNSServiceResolveReply resolveReply = nullptr;
@@ -43,10 +46,16 @@ struct FakeReference {
     std::string type;  // without a trailing dot
     std::uint16_t networkPort = 0;
     std::uint16_t recordType = 0;  // of a query, whose name is in `name`
+    // Registrations only, guarded by registryMutex:
+    bool holdsName = false;  // browsing finds it, and its name is taken
+    bool replyReady = false;
+    DNSServiceErrorType replyError = kDNSServiceErr_NoError;
 };
 
-std::mutex registryMutex;                       // guards liveRegistrations
-std::vector<FakeReference*> liveRegistrations;  // what browsing finds
+std::mutex registryMutex;                   // guards registrations and the settings below
+std::vector<FakeReference*> registrations;  // every registration not yet deallocated
+bool daemonRunning = true;
+bool repliesHeld = false;
 
 [[maybe_unused]] DNSServiceErrorType configuredReplyError() {
     const char* text = std::getenv("PELLVANE_FAKE_DNSSD_ERROR");
@@ -97,9 +106,24 @@ FakeReference* newReference(Kind kind, void* context) {
         delete reference;
         return nullptr;
     }
-    const std::uint8_t byte = 1;
-    net::sendDatagram(reference->socket, net::Family::ipv4, "127.0.0.1", port, &byte, 1);
+    reference->socketPort = port;
     return reference;
+}
+
+// One byte on the reference's socket: a reply waits.
+void makeReady(FakeReference* reference) {
+    const std::uint8_t byte = 1;
+    net::sendDatagram(reference->socket, net::Family::ipv4, "127.0.0.1", reference->socketPort,
+                      &byte, 1);
+}
+
+bool nameTaken(const std::string& name, const std::string& type) {
+    for (const FakeReference* registration : registrations) {
+        if (registration->holdsName && registration->name == name && registration->type == type) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -112,17 +136,26 @@ DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t, c
         logLine("refused flags\n");
         return kDNSServiceErr_Unsupported;
     }
+    const std::string wantedName = name == nullptr ? "" : name;
+    const std::string type = withoutTrailingDot(regtype);
+    std::lock_guard guard(registryMutex);
+    if (!daemonRunning) {
+        return kDNSServiceErr_ServiceNotRunning;
+    }
     FakeReference* registration = newReference(Kind::registration, context);
     if (registration == nullptr) {
         return kDNSServiceErr_Unknown;
     }
     registration->registerReply = callBack;
-    registration->name = name == nullptr ? "" : name;
-    registration->type = withoutTrailingDot(regtype);
+    registration->name = wantedName;
+    registration->type = type;
     registration->networkPort = port;
-    {
-        std::lock_guard guard(registryMutex);
-        liveRegistrations.push_back(registration);
+    registration->holdsName = true;
+    registration->replyError = configuredReplyError();
+    registrations.push_back(registration);
+    if (!repliesHeld) {
+        registration->replyReady = true;
+        makeReady(registration);
     }
     logRegistration(name, regtype, domain, port);
     *sdRef = reinterpret_cast<DNSServiceRef>(registration);
@@ -136,7 +169,7 @@ FAKE_DNSSD_EXPORT void DNSSD_API DNSServiceRefDeallocate(DNSServiceRef sdRef) {
     }
     {
         std::lock_guard guard(registryMutex);
-        std::erase(liveRegistrations, reference);
+        std::erase(registrations, reference);
     }
     net::closeSocket(reference->socket);
     delete reference;
@@ -152,8 +185,8 @@ constexpr const char* testHost = "pellvane-test-host.local";
 std::vector<FakeReference> registrationsOfType(const std::string& type) {
     std::vector<FakeReference> found;
     std::lock_guard guard(registryMutex);
-    for (const FakeReference* registration : liveRegistrations) {
-        if (registration->type == type) {
+    for (const FakeReference* registration : registrations) {
+        if (registration->holdsName && registration->type == type) {
             found.push_back(*registration);
         }
     }
@@ -211,6 +244,7 @@ FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceBrowse(DNSServiceRef* 
     if (browse == nullptr) {
         return kDNSServiceErr_Unknown;
     }
+    makeReady(browse);
     browse->browseReply = callBack;
     browse->type = withoutTrailingDot(regtype);
     *sdRef = reinterpret_cast<DNSServiceRef>(browse);
@@ -224,6 +258,7 @@ FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceResolve(
     if (resolve == nullptr) {
         return kDNSServiceErr_Unknown;
     }
+    makeReady(resolve);
     resolve->resolveReply = callBack;
     resolve->name = name == nullptr ? "" : name;
     resolve->type = withoutTrailingDot(regtype);
@@ -238,6 +273,7 @@ FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceQueryRecord(
     if (query == nullptr) {
         return kDNSServiceErr_Unknown;
     }
+    makeReady(query);
     query->queryReply = callBack;
     query->name = withoutTrailingDot(fullname);
     query->recordType = rrtype;
@@ -256,6 +292,16 @@ FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServi
     if (reference == nullptr) {
         return kDNSServiceErr_Unknown;
     }
+    DNSServiceErrorType replyError = kDNSServiceErr_NoError;
+    if (reference->kind == Kind::registration) {
+        std::lock_guard guard(registryMutex);
+        replyError = reference->replyError;
+    }
+    // A lost daemon is a closed connection: the socket reads as ready for ever, and
+    // processing reports the loss without calling back.
+    if (replyError == kDNSServiceErr_ServiceNotRunning) {
+        return replyError;
+    }
     std::uint8_t byte = 0;
     net::DatagramSource source;
     if (net::receiveDatagram(reference->socket, &byte, 1, source) <= 0) {
@@ -264,8 +310,7 @@ FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServi
     switch (reference->kind) {
         case Kind::registration:
             // The callback may deallocate the reference; nothing of it is used afterwards.
-            reference->registerReply(sdRef, 0, configuredReplyError(), "", "", "",
-                                     reference->context);
+            reference->registerReply(sdRef, 0, replyError, "", "", "", reference->context);
             break;
         case Kind::browse:
             deliverBrowse(reference);
@@ -281,3 +326,43 @@ FAKE_DNSSD_EXPORT DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServi
 }
 
 #endif
+
+// The test controls.
+
+// 0: the daemon goes away, as Bonjour's does when its service restarts: every registration's
+// socket reads as ready and processing it fails with kDNSServiceErr_ServiceNotRunning, and
+// new registrations fail with it too, until the daemon runs again (1).
+FAKE_DNSSD_EXPORT void FakeDnssdSetDaemonRunning(int running) {
+    std::lock_guard guard(registryMutex);
+    daemonRunning = running != 0;
+    if (daemonRunning) {
+        return;
+    }
+    for (FakeReference* registration : registrations) {
+        registration->holdsName = false;
+        registration->replyError = kDNSServiceErr_ServiceNotRunning;
+        registration->replyReady = true;
+        makeReady(registration);
+    }
+}
+
+// 1: registration replies wait, as they do while a responder probes, until released (0).
+FAKE_DNSSD_EXPORT void FakeDnssdSetRepliesHeld(int held) {
+    std::lock_guard guard(registryMutex);
+    repliesHeld = held != 0;
+    if (repliesHeld) {
+        return;
+    }
+    for (FakeReference* registration : registrations) {
+        if (!registration->replyReady) {
+            registration->replyReady = true;
+            makeReady(registration);
+        }
+    }
+}
+
+// 1 when a registration holds this name for this type (without a trailing dot).
+FAKE_DNSSD_EXPORT int FakeDnssdIsRegistered(const char* name, const char* type) {
+    std::lock_guard guard(registryMutex);
+    return nameTaken(name, type) ? 1 : 0;
+}
