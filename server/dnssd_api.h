@@ -26,6 +26,8 @@ using dnssd_sock_t = int;
 inline constexpr DNSServiceErrorType kDNSServiceErr_NoError = 0;
 inline constexpr DNSServiceErrorType kDNSServiceErr_Unknown = -65537;
 inline constexpr DNSServiceErrorType kDNSServiceErr_Unsupported = -65544;
+// The instance name is already in use on the network.
+inline constexpr DNSServiceErrorType kDNSServiceErr_NameConflict = -65548;
 // The DNS-SD daemon does not answer (stopped, restarting).
 inline constexpr DNSServiceErrorType kDNSServiceErr_ServiceNotRunning = -65563;
 inline constexpr DNSServiceFlags kDNSServiceFlagsIncludeP2P = 0x20000;

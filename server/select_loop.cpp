@@ -24,7 +24,7 @@ int ZarvoServer::run(LoopControl& control) {
     ServiceSockets own;
     {
         std::lock_guard guard(lock_);
-        dnssdSocket = dnssd::DNSServiceRefSockFD(serviceRef_);
+        dnssdSocket = dnssdSocket_;
         own = {tcpSocket4_, tcpSocket6_, udpSocket4_, udpSocket6_};
         watchedSockets_.clear();
         // A socket that could not be opened is left out: the service runs on without it.
@@ -41,6 +41,7 @@ int ZarvoServer::run(LoopControl& control) {
     while (!control.ended.load()) {
         {
             std::lock_guard guard(lock_);
+            dnssdSocket = dnssdSocket_;  // a registration renamed after a conflict has a new one
             auto watched = watchedSockets_.entries();
             sockets.assign(watched.begin(), watched.end());
         }

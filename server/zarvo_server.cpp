@@ -6,6 +6,7 @@
 
 #include "platform/debug_output.h"
 #include "server/dnssd_binding.h"
+#include "server/instance_name.h"
 
 namespace pellvane {
 namespace {
@@ -63,6 +64,7 @@ void ZarvoServer::init(const char* name, const char* serviceType, const char* se
     std::lock_guard guard(lock_);
     tcpPort_ = 0;
     serviceRef_ = nullptr;
+    dnssdSocket_ = net::invalidSocket;
     pendingClients_.clear();
     watchedSockets_.clear();
     admittedPeers_.clear();
@@ -104,6 +106,11 @@ std::uint32_t ZarvoServer::pendingCount() const {
     return pendingClients_.count();
 }
 
+std::string ZarvoServer::instanceName() const {
+    std::lock_guard guard(lock_);
+    return instanceName_;
+}
+
 bool ZarvoServer::hasServiceRegistration() const {
     std::lock_guard guard(lock_);
     return serviceRef_ != nullptr;
@@ -125,6 +132,11 @@ std::uint16_t ZarvoServer::start() {
     if (isRunning()) {
         return tcpPort();
     }
+    {
+        std::lock_guard guard(lock_);
+        instanceName_ = serviceName_;  // a name taken last time may be free again
+    }
+    nameConflicts_ = 0;
     if (!openListeners() || !registerService()) {
         return failStart();
     }
@@ -183,17 +195,65 @@ bool ZarvoServer::openListeners() {
            net::listenOn(tcp6, listenBacklog);
 }
 
+// Registers under the instance name, moving on to the next one for as long as the library
+// says at once that the name is taken (Avahi does, for a name registered on this computer).
 bool ZarvoServer::registerService() {
-    dnssd::DNSServiceRef ref = nullptr;
-    const dnssd::DNSServiceErrorType result = dnssd::DNSServiceRegister(
-        &ref, dnssd::kDNSServiceFlagsIncludeP2P, 0, serviceName_, serviceType_, serviceDomain_,
-        nullptr, toNetworkOrder(tcpPort()), 0, nullptr, &ZarvoServer::registerReply, this);
-    if (result != dnssd::kDNSServiceErr_NoError) {
+    for (;;) {
+        const std::string name = instanceName();
+        dnssd::DNSServiceRef ref = nullptr;
+        const dnssd::DNSServiceErrorType result = dnssd::DNSServiceRegister(
+            &ref, dnssd::kDNSServiceFlagsIncludeP2P, 0, name.c_str(), serviceType_, serviceDomain_,
+            nullptr, toNetworkOrder(tcpPort()), 0, nullptr, &ZarvoServer::registerReply, this);
+        if (result == dnssd::kDNSServiceErr_NoError) {
+            const net::SocketHandle replies = dnssd::DNSServiceRefSockFD(ref);
+            std::lock_guard guard(lock_);
+            serviceRef_ = ref;
+            dnssdSocket_ = replies;
+            return true;
+        }
+        if (result != dnssd::kDNSServiceErr_NameConflict || !takeNextInstanceName()) {
+            return false;
+        }
+    }
+}
+
+bool ZarvoServer::takeNextInstanceName() {
+    if (nameConflicts_ >= nameConflictLimit) {
         return false;
     }
-    std::lock_guard guard(lock_);
-    serviceRef_ = ref;
+    ++nameConflicts_;
+    const std::string next = alternativeInstanceName(serviceName_, nameConflicts_ + 1);
+    {
+        std::lock_guard guard(lock_);
+        instanceName_ = next;
+    }
+    debug::output(L"Service name taken, registering as ");
+    debug::outputNarrow(next.c_str());
+    debug::output(L"\n");
     return true;
+}
+
+// On the loop thread, from inside the reply of the registration whose name was taken:
+// that registration is withdrawn and a new one takes its place, clients and ports kept.
+void ZarvoServer::registerAgainAfterConflict() {
+    dnssd::DNSServiceRef taken = nullptr;
+    {
+        std::lock_guard guard(lock_);
+        taken = serviceRef_;
+        serviceRef_ = nullptr;
+        watchedSockets_.remove(dnssdSocket_);
+        dnssdSocket_ = net::invalidSocket;
+    }
+    // The DNS-SD interface allows this from within the reference's own reply.
+    dnssd::DNSServiceRefDeallocate(taken);
+    if (!takeNextInstanceName() || !registerService()) {
+        stopAfterFailure();
+        return;
+    }
+    std::lock_guard guard(lock_);
+    if (dnssdSocket_ != net::invalidSocket) {
+        watchedSockets_.add(dnssdSocket_);  // room: the old reply socket has just gone
+    }
 }
 
 void ZarvoServer::openUdpSockets() {
@@ -365,6 +425,10 @@ void DNSSD_API ZarvoServer::registerReply(dnssd::DNSServiceRef, dnssd::DNSServic
                                           dnssd::DNSServiceErrorType errorCode, const char*,
                                           const char*, const char*, void* context) {
     auto* server = static_cast<ZarvoServer*>(context);
+    if (errorCode == dnssd::kDNSServiceErr_NameConflict) {
+        server->registerAgainAfterConflict();
+        return;
+    }
     if (errorCode != dnssd::kDNSServiceErr_NoError) {
         server->stopAfterFailure();
         return;

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -35,6 +36,9 @@ class ZarvoServer {
     static constexpr std::uint32_t serviceSocketCount = 5;
     // How long a whole-message send may wait for a slow client before it is given up.
     static constexpr int sendTimeoutMs = 2000;
+    // Taken names tried in one start before the registration counts as failed: a library
+    // that calls every name taken must not keep the loop renaming for ever.
+    static constexpr int nameConflictLimit = 100;
 
     // Why the server last stopped, for its delegate's serverDidStop to weigh.
     enum class StopCause {
@@ -72,7 +76,10 @@ class ZarvoServer {
     void setAutoAdmit(bool autoAdmit) { autoAdmit_.store(autoAdmit ? 1 : 0); }
     bool autoAdmit() const { return autoAdmit_.load() != 0; }
 
+    // The name in every HelloReply and Refusal: always the configured one.
     const char* serviceName() const { return serviceName_; }
+    // The name registered with DNS-SD: serviceName, or "NAME (2)" and on when that was taken.
+    std::string instanceName() const;
     const char* serviceType() const { return serviceType_; }
     const char* serviceDomain() const { return serviceDomain_; }
 
@@ -122,6 +129,8 @@ class ZarvoServer {
     void stopFor(StopCause cause);
     void stopAfterFailure() { stopFor(StopCause::failure); }
     bool registerService();
+    bool takeNextInstanceName();
+    void registerAgainAfterConflict();
     std::uint16_t failStart();
 
     static void DNSSD_API registerReply(dnssd::DNSServiceRef sdRef, dnssd::DNSServiceFlags flags,
@@ -149,8 +158,9 @@ class ZarvoServer {
     // Serialises start and stop, which nest through serverDidStop on one thread.
     std::recursive_mutex lifecycleLock_;
 
-    // Guards the socket sets, the server socket fields, the ports, serviceRef's socket and
-    // the delegate pointer. Never held across a send, a receive, a close or a delegate call.
+    // Guards the socket sets, the server socket fields, the ports, serviceRef and its socket,
+    // the instance name and the delegate pointer. Never held across a send, a receive, a
+    // close or a delegate call.
     mutable std::mutex lock_;
     net::SocketHandle tcpSocket4_ = net::invalidSocket;
     net::SocketHandle tcpSocket6_ = net::invalidSocket;
@@ -160,6 +170,8 @@ class ZarvoServer {
     std::uint16_t udpPort4_ = 0;
     std::uint16_t udpPort6_ = 0;
     dnssd::DNSServiceRef serviceRef_ = nullptr;
+    net::SocketHandle dnssdSocket_ = net::invalidSocket;  // serviceRef_'s reply socket
+    std::string instanceName_;
     SocketSet pendingClients_;
     SocketSet watchedSockets_;
     std::map<net::SocketHandle, net::HostAddress> admittedPeers_;
@@ -171,6 +183,9 @@ class ZarvoServer {
 
     std::atomic<std::uint32_t> autoAdmit_{0};
     std::atomic<StopCause> stopCause_{StopCause::requested};
+    // Taken names met since the last start; written by start and, after a conflict reply,
+    // by the loop thread, which start creates and stop joins.
+    int nameConflicts_ = 0;
 
     // Written by start and stop only (under lifecycleLock_).
     std::thread loopThread_;

@@ -9,8 +9,10 @@
 // registration with flags, as Avahi's compatibility library does, and logs "refused flags"
 // for each refusal. Built with FAKE_DNSSD_REGISTER_ONLY it exports only registration and
 // deallocation, as an incomplete library would.
-// Tests steer the rest through the functions at the end (tests/support/fake_dnssd_control.h
-// finds them).
+// A name that a live registration of the same type holds is taken: the new registration's
+// reply reports kDNSServiceErr_NameConflict, as a responder that meets the name on the
+// network does. Tests steer the rest through the functions at the end (tests/support/
+// fake_dnssd_control.h finds them).
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -56,6 +58,7 @@ std::mutex registryMutex;                   // guards registrations and the sett
 std::vector<FakeReference*> registrations;  // every registration not yet deallocated
 bool daemonRunning = true;
 bool repliesHeld = false;
+bool conflictsInCall = false;
 
 [[maybe_unused]] DNSServiceErrorType configuredReplyError() {
     const char* text = std::getenv("PELLVANE_FAKE_DNSSD_ERROR");
@@ -142,6 +145,10 @@ DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t, c
     if (!daemonRunning) {
         return kDNSServiceErr_ServiceNotRunning;
     }
+    const bool taken = nameTaken(wantedName, type);
+    if (taken && conflictsInCall) {
+        return kDNSServiceErr_NameConflict;
+    }
     FakeReference* registration = newReference(Kind::registration, context);
     if (registration == nullptr) {
         return kDNSServiceErr_Unknown;
@@ -150,8 +157,8 @@ DNSServiceRegister(DNSServiceRef* sdRef, DNSServiceFlags flags, std::uint32_t, c
     registration->name = wantedName;
     registration->type = type;
     registration->networkPort = port;
-    registration->holdsName = true;
-    registration->replyError = configuredReplyError();
+    registration->holdsName = !taken;
+    registration->replyError = taken ? kDNSServiceErr_NameConflict : configuredReplyError();
     registrations.push_back(registration);
     if (!repliesHeld) {
         registration->replyReady = true;
@@ -359,6 +366,13 @@ FAKE_DNSSD_EXPORT void FakeDnssdSetRepliesHeld(int held) {
             makeReady(registration);
         }
     }
+}
+
+// 1: a taken name is refused by DNSServiceRegister itself, as Avahi refuses a name that a
+// program on the same computer holds; 0: by the registration's reply.
+FAKE_DNSSD_EXPORT void FakeDnssdSetConflictsInCall(int inCall) {
+    std::lock_guard guard(registryMutex);
+    conflictsInCall = inCall != 0;
 }
 
 // 1 when a registration holds this name for this type (without a trailing dot).

@@ -15,12 +15,14 @@ FakeDnssdControl::FakeDnssdControl()
     : library_(dynlib::open(PELLVANE_FAKE_DNSSD)),
       setDaemonRunning_(find<void (*)(int)>(library_, "FakeDnssdSetDaemonRunning")),
       setRepliesHeld_(find<void (*)(int)>(library_, "FakeDnssdSetRepliesHeld")),
+      setConflictsInCall_(find<void (*)(int)>(library_, "FakeDnssdSetConflictsInCall")),
       isRegistered_(find<int (*)(const char*, const char*)>(library_, "FakeDnssdIsRegistered")) {}
 
 FakeDnssdControl::~FakeDnssdControl() {
     if (found()) {
         setDaemonRunning(true);
         setRepliesHeld(false);
+        setConflictsInCall(false);
     }
     if (library_ != nullptr) {
         dynlib::close(library_);
@@ -33,6 +35,10 @@ void FakeDnssdControl::setDaemonRunning(bool running) {
 
 void FakeDnssdControl::setRepliesHeld(bool held) {
     setRepliesHeld_(held ? 1 : 0);
+}
+
+void FakeDnssdControl::setConflictsInCall(bool inCall) {
+    setConflictsInCall_(inCall ? 1 : 0);
 }
 
 bool FakeDnssdControl::isRegistered(const char* name, const char* type) const {
