@@ -9,6 +9,9 @@
 #                                         # a veth pair between two namespaces, addresses in CIDR form
 #   pv_netns_start_avahi NAME IFACE [HOST]
 #                                         # dbus-daemon and avahi-daemon in NAME, mDNS on IFACE only
+#   pv_netns_restart_avahi NAME [PAUSE_COMMAND...]
+#                                         # stops NAME's avahi-daemon, runs the command (while
+#                                         # no responder runs), starts avahi-daemon again
 #   pv_netns_exec NAME COMMAND...         # runs a command inside (the daemons' bus and sockets)
 #   pv_netns_spawn NAME LOG COMMAND...    # the same in the background; its pid in PV_NETNS_LAST_PID
 #   pv_netns_teardown                     # ends every process inside and deletes the namespaces
@@ -27,7 +30,7 @@ PV_NETNS_WORK=""
 PV_NETNS_LAST_PID=""
 PV_NETNS_NAMES=()
 PV_NETNS_CHILDREN=()
-declare -A PV_NETNS_ANCHOR=()
+declare -A PV_NETNS_ANCHOR=() PV_NETNS_AVAHI=() PV_NETNS_AVAHI_STARTS=()
 
 pv_netns_fail() {
     echo "netns: $*" >&2
@@ -159,13 +162,44 @@ pv_netns_start_avahi() {
         pv_netns_fail "$name: dbus-daemon did not start"
         return 1
     fi
+    pv_netns_run_avahi "$name"
+}
+
+# Starts NAME's avahi-daemon with the configuration that pv_netns_start_avahi wrote; each
+# start logs to a file of its own.
+pv_netns_run_avahi() {
+    local name=$1 config="$PV_NETNS_WORK/$1.avahi-daemon.conf" avahi_log
+    local starts=$((${PV_NETNS_AVAHI_STARTS[$name]:-0} + 1))
+    PV_NETNS_AVAHI_STARTS[$name]=$starts
+    avahi_log="$PV_NETNS_WORK/$name.avahi.log"
+    ((starts == 1)) || avahi_log="$PV_NETNS_WORK/$name.avahi-$starts.log"
     # Without a chroot the daemon needs no copy of the bus socket; it still drops to 'avahi'.
     pv_netns_spawn "$name" "$avahi_log" avahi-daemon -f "$config" --no-chroot --no-proc-title
+    PV_NETNS_AVAHI[$name]=$PV_NETNS_LAST_PID
     if ! pv_netns_wait_for 20 grep -q "Server startup complete" "$avahi_log"; then
         cat "$avahi_log" >&2
         pv_netns_fail "$name: avahi-daemon did not start"
         return 1
     fi
+}
+
+pv_netns_restart_avahi() {
+    local name=$1 pid=${PV_NETNS_AVAHI[$1]:-}
+    shift
+    [[ -n $pid ]] || { pv_netns_fail "no avahi-daemon runs in $name"; return 1; }
+    # TERM: the daemon says goodbye for its records, as a restart by the system does.
+    kill -s TERM "$pid" 2>/dev/null
+    pv_netns_wait_for 10 pv_netns_ended "$pid" || { pv_netns_fail "$name: avahi-daemon did not stop"; return 1; }
+    wait "$pid" 2>/dev/null
+    if (($# > 0)); then
+        "$@" || return 1
+    fi
+    pv_netns_run_avahi "$name"
+}
+
+# True once PID has exited (a child of ours that nobody has waited for yet is a zombie).
+pv_netns_ended() {
+    ! kill -0 "$1" 2>/dev/null || [[ $(ps -o stat= -p "$1") == Z* ]]
 }
 
 # pv_netns_wait_for SECONDS COMMAND...: polls the command until it succeeds or time is up.
