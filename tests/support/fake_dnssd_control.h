@@ -9,24 +9,38 @@ namespace pellvane::testing {
 
 class FakeDnssdControl {
   public:
-    // Finds the library that PELLVANE_FAKE_DNSSD names (loaded already or not).
-    FakeDnssdControl();
-    ~FakeDnssdControl();
+    // The library that PELLVANE_FAKE_DNSSD names, loaded already or not.
+    FakeDnssdControl() : library_(dynlib::open(PELLVANE_FAKE_DNSSD)) {}
+    ~FakeDnssdControl() {
+        if (found()) {
+            setDaemonRunning(true);
+            setRepliesHeld(false);
+            setConflictsInCall(false);
+        }
+        if (library_ != nullptr) {
+            dynlib::close(library_);
+        }
+    }
     FakeDnssdControl(const FakeDnssdControl&) = delete;
     FakeDnssdControl& operator=(const FakeDnssdControl&) = delete;
 
-    bool found() const { return setDaemonRunning_ != nullptr; }
-    void setDaemonRunning(bool running);
-    void setRepliesHeld(bool held);
-    void setConflictsInCall(bool inCall);
-    bool isRegistered(const char* name, const char* type) const;
+    bool found() const { return control<void (*)(int)>("FakeDnssdSetDaemonRunning") != nullptr; }
+    void setDaemonRunning(bool running) { set("FakeDnssdSetDaemonRunning", running); }
+    void setRepliesHeld(bool held) { set("FakeDnssdSetRepliesHeld", held); }
+    void setConflictsInCall(bool inCall) { set("FakeDnssdSetConflictsInCall", inCall); }
+    bool isRegistered(const char* name, const char* type) const {
+        return control<int (*)(const char*, const char*)>("FakeDnssdIsRegistered")(name, type) != 0;
+    }
 
   private:
-    dynlib::LibraryHandle library_ = nullptr;
-    void (*setDaemonRunning_)(int) = nullptr;
-    void (*setRepliesHeld_)(int) = nullptr;
-    void (*setConflictsInCall_)(int) = nullptr;
-    int (*isRegistered_)(const char*, const char*) = nullptr;
+    template <class Function>
+    Function control(const char* name) const {
+        return library_ == nullptr ? nullptr
+                                   : reinterpret_cast<Function>(dynlib::findSymbol(library_, name));
+    }
+    void set(const char* name, bool on) const { control<void (*)(int)>(name)(on ? 1 : 0); }
+
+    dynlib::LibraryHandle library_;
 };
 
 }  // namespace pellvane::testing

@@ -6,7 +6,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <deque>
 #include <string>
 #include <thread>
@@ -55,7 +54,7 @@ class TerminalUser {
         ::dup2(reader, STDIN_FILENO);
         ::close(reader);
         if (!typedAhead.empty()) {
-            EXPECT_EQ(::write(typedFd_.load(), typedAhead.data(), typedAhead.size()),
+            EXPECT_EQ(::write(typedFd_, typedAhead.data(), typedAhead.size()),
                       static_cast<ssize_t>(typedAhead.size()));
             pollfd waiting{STDIN_FILENO, POLLIN, 0};  // a terminal passes it on in its own time
             EXPECT_EQ(::poll(&waiting, 1, 5000), 1);
@@ -96,16 +95,20 @@ class TerminalUser {
     }
 
   private:
+    // Each new question gets the next answer.
     void watch() {
         char chunk[256];
         ssize_t got = 0;
+        std::size_t unanswered = 0;  // where the next question is looked for
         while ((got = ::read(shownFd_, chunk, sizeof chunk)) > 0) {
             shown_.append(chunk, static_cast<std::size_t>(got));
-            for (std::size_t asked = countQuestions(); answered_ < asked && !answers_.empty();) {
+            std::size_t asked = 0;
+            while (!answers_.empty() &&
+                   (asked = shown_.find(questionEnd, unanswered)) != std::string::npos) {
+                unanswered = asked + 1;
                 const std::string answer = answers_.front();
                 answers_.pop_front();
-                ++answered_;
-                EXPECT_EQ(::write(typedFd_.load(), answer.data(), answer.size()),
+                EXPECT_EQ(::write(typedFd_, answer.data(), answer.size()),
                           static_cast<ssize_t>(answer.size()));
                 if (answers_.empty()) {
                     endInput();
@@ -114,29 +117,19 @@ class TerminalUser {
         }
     }
 
-    std::size_t countQuestions() const {
-        std::size_t count = 0;
-        for (std::size_t at = shown_.find(questionEnd); at != std::string::npos;
-             at = shown_.find(questionEnd, at + 1)) {
-            ++count;
-        }
-        return count;
-    }
-
     void endInput() {
-        const int fd = typedFd_.exchange(-1);
-        if (fd >= 0) {
-            ::close(fd);
+        if (typedFd_ >= 0) {
+            ::close(typedFd_);
+            typedFd_ = -1;
         }
     }
 
     std::deque<std::string> answers_;
-    std::size_t answered_ = 0;
     std::string shown_;
     int savedInput_ = -1;
     int savedError_ = -1;
     int shownFd_ = -1;
-    std::atomic<int> typedFd_{-1};  // the watcher types, the test types ahead
+    int typedFd_ = -1;  // typed ahead before the watcher starts, then the watcher's until joined
     std::thread watcher_;
 };
 
