@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <span>
 
 #include "bench/sequence_arrivals.h"
 #include "server/connection_delegate.h"
@@ -20,23 +19,23 @@ class AdmittingDelegate : public ZarvoConnectionDelegate {
     void serverDidAdmitClient(ZarvoServer*) override {}
     void serverDidStop(ZarvoServer*) override {}
     void reservedNotification(ZarvoServer*) override {}
-    int shouldAdmitClient(ZarvoServer*, const Message*) override { return 1; }
-    std::unique_ptr<wire::AppList> applicationList(ZarvoServer*, const Message*) override {
+    int shouldAdmitClient(ZarvoServer*, const ReceivedMessage*) override { return 1; }
+    std::unique_ptr<wire::AppList> applicationList(ZarvoServer*, const ReceivedMessage*) override {
         return nullptr;
     }
-    void serverDidReceiveMessage(ZarvoServer*, Message) override {}
+    void serverDidReceiveMessage(ZarvoServer*, ReceivedMessage) override {}
 };
 
 // Notes the arrival of every message the server hands on, under the sequence number that
 // the benchmark put in it.
 class TimingDelegate : public AdmittingDelegate {
   public:
-    using SequenceOf = std::uint32_t (*)(std::span<const std::uint8_t> message);
+    using SequenceOf = std::uint32_t (*)(const ReceivedMessage& message);
 
     TimingDelegate(SequenceArrivals& arrivals, SequenceOf sequenceOf)
         : arrivals_(arrivals), sequenceOf_(sequenceOf) {}
 
-    void serverDidReceiveMessage(ZarvoServer*, Message message) override {
+    void serverDidReceiveMessage(ZarvoServer*, ReceivedMessage message) override {
         arrivals_.arrived(sequenceOf_(message));
     }
 

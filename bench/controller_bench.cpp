@@ -19,6 +19,8 @@
 #include "controller/virtual_controller.h"
 #include "platform/sockets.h"
 #include "server/dnssd_binding.h"
+#include "server/wire_building.h"
+#include "server/wire_reading.h"
 #include "server/zarvo_server.h"
 
 namespace {
@@ -113,42 +115,38 @@ class ReportSink final : public platform::Hid {
     unsigned checksum_ = 0;  // keeps the report bytes alive for the optimiser
 };
 
-Message gamepadMessage(std::uint32_t kind,
-                       const std::vector<std::pair<std::uint32_t, float>>& pairs) {
-    Message message(20 + 8 * pairs.size(), 0);
-    wire::writeHeader(message, {static_cast<std::uint32_t>(message.size()), wire::GamepadEvent, 0});
-    wire::writeU32(message, 12, kind);
-    wire::writeU32(message, 16, static_cast<std::uint32_t>(pairs.size()));
-    for (std::size_t k = 0; k < pairs.size(); ++k) {
-        wire::writeU32(message, 20 + 8 * k, pairs[k].first);
-        wire::writeF32(message, 24 + 8 * k, pairs[k].second);
-    }
-    return message;
-}
-
 // A stick moved on both axes, and a button press: the two shapes a pad sends.
 Message stickMessage(int step) {
     const float x = static_cast<float>(step % 256) / 255.0f;
-    return gamepadMessage(1, {{0, x}, {1, 1.0f - x}});
+    const wire::GamepadPair pairs[] = {{0, x}, {1, 1.0f - x}};
+    return wire::buildGamepadEvent(wire::gamepadAxes, pairs);
 }
 
 Message buttonMessage(int step) {
-    return gamepadMessage(2, {{3, step % 2 == 0 ? 1.0f : 0.0f}});
+    const wire::GamepadPair pair{3, step % 2 == 0 ? 1.0f : 0.0f};
+    return wire::buildGamepadEvent(wire::gamepadButton, {&pair, 1});
+}
+
+// Decoding the body included, as the pad delegate does it.
+void handleGamepadMessage(GamepadController& controller, const ReceivedMessage& message) {
+    if (const auto event = wire::readGamepadEvent(message)) {
+        controller.handleGamepadEvent(*event);
+    }
 }
 
 double messagesPerSecond(Message (*makeMessage)(int)) {
     ReportSink sink(nullptr);
     VirtualController controller(sink);
     controller.openController();
-    std::vector<Message> messages;
+    std::vector<ReceivedMessage> messages;
     for (int i = 0; i < 256; ++i) {
-        messages.push_back(makeMessage(i));
+        messages.push_back(*wire::wholeMessage(makeMessage(i)));
     }
     std::uint64_t handled = 0;
     const auto start = Clock::now();
     while (Clock::now() - start < throughputWindow) {
-        for (const Message& message : messages) {
-            controller.handleGamepadEvent(message);
+        for (const ReceivedMessage& message : messages) {
+            handleGamepadMessage(controller, message);
         }
         handled += messages.size();
     }
@@ -165,9 +163,9 @@ class GamepadRoutingDelegate : public bench::AdmittingDelegate {
     explicit GamepadRoutingDelegate(GamepadController& controller) : controller_(controller) {}
 
     void serverDidAdmitClient(ZarvoServer*) override { controller_.openController(); }
-    void serverDidReceiveMessage(ZarvoServer*, Message message) override {
-        if (wire::readU32(message, 4) == wire::GamepadEvent) {
-            controller_.handleGamepadEvent(message);
+    void serverDidReceiveMessage(ZarvoServer*, ReceivedMessage message) override {
+        if (message.header.type == wire::GamepadEvent) {
+            handleGamepadMessage(controller_, message);
         }
     }
 
@@ -218,7 +216,7 @@ void printLatency(const char* label, const bench::Latencies& run, const bench::L
 int measureThroughServer(const char* library) {
     Arrivals floorArrivals;
     Arrivals reportArrivals;
-    bench::FloorReceiver floor([&](std::span<const std::uint8_t>) { floorArrivals.arrived(); });
+    bench::FloorReceiver floor([&](const ReceivedMessage&) { floorArrivals.arrived(); });
     ReportSink sink(&reportArrivals);
     VirtualController controller(sink);
     GamepadRoutingDelegate delegate(controller);

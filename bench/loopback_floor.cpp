@@ -3,14 +3,14 @@
 #include <vector>
 
 #include "bench/pad_client.h"
-#include "server/wire_protocol.h"
+#include "server/frame_decoder.h"
+#include "server/wire_reading.h"
 
 namespace pellvane::bench {
 namespace {
 
 // The poll timeout only lets the thread see that it should end.
 constexpr int readyPollMs = 50;
-constexpr int streamPartTimeoutMs = 500;
 
 }  // namespace
 
@@ -56,6 +56,7 @@ void FloorReceiver::stop() {
 
 void FloorReceiver::receive() {
     std::vector<std::uint8_t> buffer(65535);
+    FrameDecoder stream;
     const net::SocketHandle sockets[] = {datagrams_, stream_};
     net::ReadinessFlags flags[2];
     // Without a stream only the datagram socket is watched.
@@ -69,12 +70,18 @@ void FloorReceiver::receive() {
             net::DatagramSource source;
             const int received =
                 net::receiveDatagram(datagrams_, buffer.data(), buffer.size(), source);
-            if (received >= static_cast<int>(wire::headerSize)) {
-                onMessage_({buffer.data(), static_cast<std::size_t>(received)});
+            if (received > 0) {
+                if (const auto message = wire::wholeMessage(
+                        std::span(buffer).first(static_cast<std::size_t>(received)))) {
+                    onMessage_(*message);
+                }
             }
         }
         if (watched == 2 && flags[1].readable) {
-            if (const auto message = receiveMessage(stream_, streamPartTimeoutMs)) {
+            const std::span<std::uint8_t> room = stream.receiveSpace();
+            const int received = net::receiveSome(stream_, room.data(), room.size());
+            stream.received(received > 0 ? static_cast<std::size_t>(received) : 0);
+            while (const auto message = stream.next()) {
                 onMessage_(*message);
             }
         }

@@ -1,21 +1,22 @@
-// The floor of a benchmark: a thread that waits for readiness and reads one message, as
-// the server's loop does, and does nothing else with it but hand it on.
+// The floor of a benchmark: a thread that waits for readiness and reads messages, as the
+// server's loop does (one datagram, or one receive from the stream and every whole message
+// it completed), and does nothing else with them but hand them on.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <span>
 #include <thread>
 
 #include "platform/sockets.h"
+#include "server/wire_protocol.h"
 
 namespace pellvane::bench {
 
 class FloorReceiver {
   public:
-    // Called on the receiving thread with every message of at least a header.
-    using Handler = std::function<void(std::span<const std::uint8_t>)>;
+    // Called on the receiving thread with every whole message.
+    using Handler = std::function<void(const ReceivedMessage&)>;
 
     explicit FloorReceiver(Handler onMessage) : onMessage_(std::move(onMessage)) {}
     ~FloorReceiver() { stop(); }

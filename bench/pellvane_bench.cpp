@@ -21,6 +21,8 @@
 #include "bench/sequence_arrivals.h"
 #include "platform/sockets.h"
 #include "server/dnssd_binding.h"
+#include "server/wire_building.h"
+#include "server/wire_reading.h"
 #include "server/zarvo_server.h"
 
 namespace {
@@ -40,31 +42,24 @@ constexpr int readyPollMs = 50;
 
 // Where each kind of message carries the benchmark's sequence number: fields the server
 // and the delegates carry but never read.
-std::uint32_t sequenceOf(std::span<const std::uint8_t> message) {
-    const std::uint32_t type = wire::readU32(message, 4);
-    if (type == wire::KeyDown || type == wire::KeyUp) {
-        return wire::readU32(message, 12);  // the first key entry's unused field
+std::uint32_t sequenceOf(const ReceivedMessage& message) {
+    if (message.header.type == wire::KeyDown || message.header.type == wire::KeyUp) {
+        const auto entries = wire::readKeyEntries(message);
+        return entries.empty() ? 0xFFFFFFFF : entries.front().reserved;
     }
-    return wire::readU32(message, 8);  // the argument of a GamepadEvent or ChannelEvent
+    return message.header.argument;  // a GamepadEvent's or ChannelEvent's argument
 }
 
 Message keyEvent(std::uint32_t sequence) {
-    Message message(wire::headerSize + 12, 0);
-    wire::writeHeader(message, {static_cast<std::uint32_t>(message.size()), wire::KeyDown, 1});
-    wire::writeU32(message, 12, sequence);
-    wire::writeU32(message, 16, 'a');
-    wire::writeU32(message, 20, 0xFFFFFFFF);
-    return message;
+    const wire::KeyEntry entry{sequence, 'a', wire::noKeyIndex};
+    return wire::buildKeyMessage(wire::KeyDown, {&entry, 1});
 }
 
 Message gamepadEvent(std::uint32_t sequence) {
-    Message message(wire::headerSize + 16, 0);
+    const wire::GamepadPair pair{0, 0.5f};
+    Message message = wire::buildGamepadEvent(wire::gamepadAxes, {&pair, 1});
     wire::writeHeader(message,
                       {static_cast<std::uint32_t>(message.size()), wire::GamepadEvent, sequence});
-    wire::writeU32(message, 12, 1);
-    wire::writeU32(message, 16, 1);
-    wire::writeU32(message, 20, 0);
-    wire::writeF32(message, 24, 0.5f);
     return message;
 }
 
@@ -149,7 +144,7 @@ int main(int argc, char** argv) {
 
     bench::SequenceArrivals floorArrivals(lossTimeout);
     bench::FloorReceiver floor(
-        [&](std::span<const std::uint8_t> message) { floorArrivals.arrived(sequenceOf(message)); });
+        [&](const ReceivedMessage& message) { floorArrivals.arrived(sequenceOf(message)); });
     if (!floor.start(true)) {
         std::fprintf(stderr, "pellvane_bench: loopback is not usable\n");
         return 1;

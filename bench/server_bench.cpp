@@ -17,6 +17,7 @@
 #include "bench/sequence_arrivals.h"
 #include "platform/sockets.h"
 #include "server/dnssd_binding.h"
+#include "server/wire_building.h"
 #include "server/zarvo_server.h"
 
 namespace {
@@ -34,16 +35,14 @@ constexpr auto idleSettle = std::chrono::seconds(1);
 constexpr auto idleWindow = std::chrono::seconds(10);
 constexpr std::size_t datagramSize = 24;  // a ChannelEvent with a small body
 
+// The sequence number travels in the header's argument, which a ChannelEvent carries unread.
 Message makeDatagram(std::uint32_t sequence) {
-    Message datagram(datagramSize, 0);
-    wire::writeHeader(datagram,
-                      {static_cast<std::uint32_t>(datagramSize), wire::ChannelEvent, sequence});
-    return datagram;
+    return wire::buildMessage(wire::ChannelEvent, sequence,
+                              Message(datagramSize - wire::headerSize, 0));
 }
 
-std::uint32_t sequenceOf(std::span<const std::uint8_t> datagram) {
-    const auto header = wire::readHeader(datagram);
-    return header ? header->argument : 0;
+std::uint32_t sequenceOf(const ReceivedMessage& datagram) {
+    return datagram.header.argument;
 }
 
 // One way for a datagram to go: where it is sent and who notes its arrival.
@@ -143,9 +142,8 @@ int main(int argc, char** argv) {
     {
         bench::SequenceArrivals floorArrivals(lossTimeout);
         bench::SequenceArrivals serverArrivals(lossTimeout);
-        bench::FloorReceiver floor([&](std::span<const std::uint8_t> datagram) {
-            floorArrivals.arrived(sequenceOf(datagram));
-        });
+        bench::FloorReceiver floor(
+            [&](const ReceivedMessage& datagram) { floorArrivals.arrived(sequenceOf(datagram)); });
         bench::TimingDelegate delegate(serverArrivals, sequenceOf);
         // The channel configuration takes datagrams from any sender.
         ZarvoServer server(nullptr, "_kespchan._tcp", "local.");

@@ -2,8 +2,7 @@
 // close it, and turn a GamepadEvent message into the controller's next output report.
 #pragma once
 
-#include <cstdint>
-#include <span>
+#include "server/wire_protocol.h"
 
 namespace pellvane {
 
@@ -17,8 +16,8 @@ class GamepadController {
     // Closes both device handles; nothing happens when the controller is closed.
     virtual void closeController() = 0;
     virtual bool isOpen() const = 0;
-    // A whole GamepadEvent message (header and body). Does nothing while closed.
-    virtual void handleGamepadEvent(std::span<const std::uint8_t> message) = 0;
+    // A GamepadEvent's body, decoded. Does nothing while closed.
+    virtual void handleGamepadEvent(const wire::GamepadEventBody& event) = 0;
 };
 
 }  // namespace pellvane

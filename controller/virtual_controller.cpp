@@ -3,8 +3,8 @@
 #include <new>
 
 #include "controller/controller_discovery.h"
+#include "controller/gamepad_events.h"
 #include "controller/output_report.h"
-#include "delegates/gamepad_events.h"
 #include "platform/debug_output.h"
 
 namespace pellvane {
@@ -55,13 +55,13 @@ bool VirtualController::isOpen() const {
     return controller != nullptr;
 }
 
-void VirtualController::handleGamepadEvent(std::span<const std::uint8_t> message) {
+void VirtualController::handleGamepadEvent(const wire::GamepadEventBody& event) {
     std::lock_guard guard(lock_);
     // Events never open the controller: while it is closed they are simply dropped.
     if (!controller || controller->reportHandle == platform::invalidHidHandle) {
         return;
     }
-    if (gamepad::applyGamepadEvent(message, controllerState) != gamepad::EventOutcome::report) {
+    if (gamepad::applyGamepadEvent(event, controllerState) != gamepad::EventOutcome::report) {
         return;
     }
     if (writeReport(hid_, controller.get(), &controllerState) == 0) {

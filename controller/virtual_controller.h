@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <span>
 
 #include "controller/controller_device.h"
 #include "controller/controller_state.h"
@@ -24,7 +23,7 @@ class VirtualController final : public GamepadController {
     int openController() override;
     void closeController() override;
     bool isOpen() const override;
-    void handleGamepadEvent(std::span<const std::uint8_t> message) override;
+    void handleGamepadEvent(const wire::GamepadEventBody& event) override;
 
     // A copy of the state that the next report will carry.
     ControllerState state() const;

@@ -1,9 +1,7 @@
 #include "delegates/admission_prompt.h"
 
-#include <algorithm>
-
 #include "platform/printable_text.h"
-#include "server/wire_protocol.h"
+#include "server/wire_reading.h"
 
 namespace pellvane {
 namespace {
@@ -16,15 +14,9 @@ constexpr unsigned promptStyle = dialogs::okCancel | dialogs::iconQuestion |
 }  // namespace
 
 std::string admissionQuestion(std::span<const std::uint8_t> hello) {
-    const std::span<const std::uint8_t> body = hello.size() > wire::headerSize
-                                                   ? hello.subspan(wire::headerSize)
-                                                   : std::span<const std::uint8_t>();
-    const std::span<const std::uint8_t> field =
-        body.first(std::min(body.size(), wire::nameFieldSize));
-    const auto end = std::find(field.begin(), field.end(), std::uint8_t{0});
     // The name is the device's own say: line breaks or terminal sequences in it could
     // rewrite the question that the user answers.
-    std::string question = printableText(std::string(field.begin(), end));
+    std::string question = printableText(wire::readNameField(hello, wire::helloLayout::deviceName));
     question += " requested to connect, accept connection?";
     return question;
 }

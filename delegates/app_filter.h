@@ -1,9 +1,6 @@
-// Which application the pad client's layout is meant for, and whether keys must be dropped
-// because another one is in front.
+// A client's AppName: the application its layout is meant for, handed to the server's key
+// filter.
 #pragma once
-
-#include <span>
-#include <string_view>
 
 #include "server/wire_protocol.h"
 
@@ -13,18 +10,8 @@ class ZarvoServer;
 
 namespace pellvane::apps {
 
-// The wanted name that suits every application.
-inline constexpr std::string_view genericAppName = "<generic>";
-
-// Makes `wanted` the server's wanted application (null changes nothing) and sets
-// keysBlocked when another application than the wanted one is known to be in front.
-void applyWantedApp(ZarvoServer& server, const wire::AppNameRecord* wanted);
-
-// Applies the server's own wanted application again, after the foreground changed.
-void reapplyWantedApp(ZarvoServer& server);
-
-// An AppName message from a client. A body shorter than one record is ignored: a name
-// completed with zeros would block every key.
-void handleWantedAppMessage(ZarvoServer& server, std::span<const std::uint8_t> message);
+// Makes the message's name the server's wanted application and traces it. A body shorter
+// than one record is ignored: a name completed with zeros would block every key.
+void handleWantedAppMessage(ZarvoServer& server, const ReceivedMessage& message);
 
 }  // namespace pellvane::apps

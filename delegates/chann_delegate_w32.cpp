@@ -26,17 +26,17 @@ void ZarvoChannDelegateW32::serverDidStop(ZarvoServer* server) {
 void ZarvoChannDelegateW32::reservedNotification(ZarvoServer*) {}
 
 // Any program may talk to the channel service.
-int ZarvoChannDelegateW32::shouldAdmitClient(ZarvoServer*, const Message* hello) {
+int ZarvoChannDelegateW32::shouldAdmitClient(ZarvoServer*, const ReceivedMessage* hello) {
     return hello != nullptr ? 1 : 0;
 }
 
 std::unique_ptr<wire::AppList> ZarvoChannDelegateW32::applicationList(ZarvoServer*,
-                                                                      const Message*) {
+                                                                      const ReceivedMessage*) {
     return nullptr;
 }
 
-void ZarvoChannDelegateW32::serverDidReceiveMessage(ZarvoServer*, Message message) {
-    if (wire::readU32(message, 4) != wire::ChannelEvent || message.size() < wire::headerSize) {
+void ZarvoChannDelegateW32::serverDidReceiveMessage(ZarvoServer*, ReceivedMessage message) {
+    if (message.header.type != wire::ChannelEvent) {
         debug::output(L"Delegate: none event!\n");
         return;
     }
@@ -44,7 +44,7 @@ void ZarvoChannDelegateW32::serverDidReceiveMessage(ZarvoServer*, Message messag
     // out unread and unchanged.
     if (padServer_ != nullptr) {
         debug::output(L"RECEIVED CHANNEL EVENT!\n");
-        padServer_->broadcast(message);
+        padServer_->broadcast(message.bytes);
     }
 }
 

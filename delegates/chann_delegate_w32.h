@@ -18,10 +18,10 @@ class ZarvoChannDelegateW32 final : public ZarvoConnectionDelegate {
     void serverDidAdmitClient(ZarvoServer* server) override;
     void serverDidStop(ZarvoServer* server) override;
     void reservedNotification(ZarvoServer* server) override;
-    int shouldAdmitClient(ZarvoServer* server, const Message* hello) override;
+    int shouldAdmitClient(ZarvoServer* server, const ReceivedMessage* hello) override;
     std::unique_ptr<wire::AppList> applicationList(ZarvoServer* server,
-                                                   const Message* hello) override;
-    void serverDidReceiveMessage(ZarvoServer* server, Message message) override;
+                                                   const ReceivedMessage* hello) override;
+    void serverDidReceiveMessage(ZarvoServer* server, ReceivedMessage message) override;
 
     int retryCount() const { return retry_.retryCount(); }
 

@@ -6,6 +6,7 @@
 #include "delegates/foreground_monitor.h"
 #include "delegates/key_injection.h"
 #include "platform/debug_output.h"
+#include "server/wire_reading.h"
 #include "server/zarvo_server.h"
 
 namespace pellvane {
@@ -46,22 +47,22 @@ void ZarvoConnDelegateW32::serverDidStop(ZarvoServer* server) {
 
 void ZarvoConnDelegateW32::reservedNotification(ZarvoServer*) {}
 
-int ZarvoConnDelegateW32::shouldAdmitClient(ZarvoServer*, const Message* hello) {
+int ZarvoConnDelegateW32::shouldAdmitClient(ZarvoServer*, const ReceivedMessage* hello) {
     if (hello == nullptr) {
         return 0;
     }
-    return askToAdmit(dialogs_, *hello);
+    return askToAdmit(dialogs_, hello->bytes);
 }
 
-std::unique_ptr<wire::AppList> ZarvoConnDelegateW32::applicationList(ZarvoServer*, const Message*) {
+std::unique_ptr<wire::AppList> ZarvoConnDelegateW32::applicationList(ZarvoServer*,
+                                                                     const ReceivedMessage*) {
     return apps::listApplications(desktop_);
 }
 
-void ZarvoConnDelegateW32::serverDidReceiveMessage(ZarvoServer* server, Message message) {
+void ZarvoConnDelegateW32::serverDidReceiveMessage(ZarvoServer* server, ReceivedMessage message) {
     // The message is this function's: it is released once, when it goes out of scope,
     // whichever handler ran and however far it got.
-    const std::uint32_t type = message.size() >= wire::headerSize ? wire::readU32(message, 4) : 0;
-    switch (type) {
+    switch (message.header.type) {
         case wire::AppName:
             if (server != nullptr) {
                 apps::handleWantedAppMessage(*server, message);
@@ -88,12 +89,15 @@ void ZarvoConnDelegateW32::closeController() {
     controller_.closeController();
 }
 
-void ZarvoConnDelegateW32::injectKeys(ZarvoServer* server, std::span<const std::uint8_t> message) {
+void ZarvoConnDelegateW32::injectKeys(ZarvoServer* server, const ReceivedMessage& message) {
     keys::injectKeys(server, message, keyboard_);
 }
 
-void ZarvoConnDelegateW32::handleGamepadEvent(std::span<const std::uint8_t> message) {
-    controller_.handleGamepadEvent(message);
+// A message whose pairs do not all lie inside it moves nothing.
+void ZarvoConnDelegateW32::handleGamepadEvent(const ReceivedMessage& message) {
+    if (const std::optional<wire::GamepadEventBody> event = wire::readGamepadEvent(message)) {
+        controller_.handleGamepadEvent(*event);
+    }
 }
 
 }  // namespace pellvane

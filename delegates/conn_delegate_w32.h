@@ -5,8 +5,6 @@
 // outlive it.
 #pragma once
 
-#include <span>
-
 #include "controller/gamepad_controller.h"
 #include "delegates/retry_policy.h"
 #include "platform/desktop.h"
@@ -30,15 +28,15 @@ class ZarvoConnDelegateW32 final : public ZarvoConnectionDelegate {
     void serverDidAdmitClient(ZarvoServer* server) override;
     void serverDidStop(ZarvoServer* server) override;
     void reservedNotification(ZarvoServer* server) override;
-    int shouldAdmitClient(ZarvoServer* server, const Message* hello) override;
+    int shouldAdmitClient(ZarvoServer* server, const ReceivedMessage* hello) override;
     std::unique_ptr<wire::AppList> applicationList(ZarvoServer* server,
-                                                   const Message* hello) override;
-    void serverDidReceiveMessage(ZarvoServer* server, Message message) override;
+                                                   const ReceivedMessage* hello) override;
+    void serverDidReceiveMessage(ZarvoServer* server, ReceivedMessage message) override;
 
     int openController();
     void closeController();
-    void injectKeys(ZarvoServer* server, std::span<const std::uint8_t> message);
-    void handleGamepadEvent(std::span<const std::uint8_t> message);
+    void injectKeys(ZarvoServer* server, const ReceivedMessage& message);
+    void handleGamepadEvent(const ReceivedMessage& message);
 
     int retryCount() const { return retry_.retryCount(); }
 

@@ -1,12 +1,11 @@
 #include "delegates/foreground_monitor.h"
 
-#include <mutex>
 #include <string>
 
-#include "delegates/app_filter.h"
 #include "delegates/process_naming.h"
 #include "platform/debug_output.h"
 #include "platform/printable_text.h"
+#include "server/wire_building.h"
 #include "server/zarvo_server.h"
 
 namespace pellvane::apps {
@@ -25,16 +24,6 @@ std::unique_ptr<wire::AppNameRecord> nameForegroundApp(desktop::Desktop& desktop
     return fresh;
 }
 
-// Stores `fresh` as the application in front; false when it has the name already there.
-bool replaceForegroundApp(ZarvoServer& server, const wire::AppNameRecord& fresh) {
-    std::lock_guard guard(server.appFilterLock);
-    if (server.foregroundApp && server.foregroundApp->nameView() == fresh.nameView()) {
-        return false;
-    }
-    server.foregroundApp = std::make_unique<wire::AppNameRecord>(fresh);
-    return true;
-}
-
 }  // namespace
 
 void runMonitorCycle(ZarvoServer& server, desktop::Desktop& desktop) {
@@ -43,17 +32,17 @@ void runMonitorCycle(ZarvoServer& server, desktop::Desktop& desktop) {
         debug::output(L"NULL FMAPP\n");
         return;
     }
-    if (!replaceForegroundApp(server, *fresh)) {
+    if (!server.keyFilter().replaceForegroundApp(*fresh)) {
         return;
     }
-    // Sent outside appFilterLock: a slow client must not hold up the key filter.
+    // Sent outside the key filter's lock: a slow client must not hold up key messages.
     server.broadcast(wire::buildAppName(*fresh));
     // A process image name is whatever its file is called.
     const std::string name = printableText(fresh->nameView());
     debug::output(L"Appswitch: ");
     debug::outputNarrow(name.c_str());
     debug::output(L"\n");
-    reapplyWantedApp(server);
+    server.keyFilter().reapplyWantedApp();
 }
 
 void foregroundMonitor(ZarvoServer& server, desktop::Desktop& desktop, const StopSignal& stop,

@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <optional>
 
+#include "server/wire_protocol.h"
+
 namespace pellvane::keys {
 
-inline constexpr std::size_t keyCodeTableSize = 263;
+// One entry for each key position a pad can send.
+inline constexpr std::size_t keyCodeTableSize = wire::keyIndexLimit;
 // A position without a key; it is not singled out and looks up like any other value.
 inline constexpr std::uint16_t noVirtualKey = 0xFFFF;
 

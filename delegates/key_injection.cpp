@@ -1,9 +1,7 @@
 #include "delegates/key_injection.h"
 
-#include <algorithm>
-
 #include "delegates/key_code_table.h"
-#include "server/wire_protocol.h"
+#include "server/wire_reading.h"
 #include "server/zarvo_server.h"
 
 namespace pellvane::keys {
@@ -81,33 +79,16 @@ void appendCharacter(std::vector<KeyRecord>& records, std::uint32_t character,
 
 }  // namespace
 
-std::vector<KeyEntry> readKeyEntries(std::span<const std::uint8_t> message) {
-    std::vector<KeyEntry> entries;
-    const std::optional<wire::MessageHeader> header = wire::readHeader(message);
-    if (!header) {
-        return entries;
-    }
-    const std::size_t present = (message.size() - wire::headerSize) / keyEntrySize;
-    const std::size_t count = std::min<std::size_t>(header->argument, present);
-    entries.reserve(count);
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::size_t offset = wire::headerSize + keyEntrySize * k;
-        // The entry's first field carries nothing the server uses.
-        entries.push_back({wire::readU32(message, offset + 4), wire::readU32(message, offset + 8)});
-    }
-    return entries;
-}
-
-std::vector<KeyRecord> buildKeyRecords(std::span<const KeyEntry> entries, bool release,
+std::vector<KeyRecord> buildKeyRecords(std::span<const wire::KeyEntry> entries, bool release,
                                        keyboard::Keyboard& keyboard,
                                        keyboard::LayoutHandle layout) {
     const std::uint32_t baseFlags = keyboard::scanCode | (release ? keyboard::keyUp : 0);
     std::vector<KeyRecord> records;
     records.reserve(entries.size() * maxRecordsPerEntry);
-    for (const KeyEntry& entry : entries) {
-        if (entry.keyIndex != noKeyIndex) {
+    for (const wire::KeyEntry& entry : entries) {
+        if (entry.keyIndex != wire::noKeyIndex) {
             appendKeyPosition(records, entry.keyIndex, baseFlags, keyboard, layout);
-        } else if (entry.character != noCharacter) {
+        } else if (entry.character != wire::noCharacter) {
             appendCharacter(records, entry.character, baseFlags, release, keyboard, layout);
         }
     }
@@ -123,21 +104,20 @@ void sendRecords(std::span<const KeyRecord> records, keyboard::Keyboard& keyboar
     }
 }
 
-void injectKeys(ZarvoServer* server, std::span<const std::uint8_t> message,
-                keyboard::Keyboard& keyboard) {
-    const std::uint32_t type = wire::readU32(message, 4);
-    if (message.size() < wire::headerSize || (type != wire::KeyDown && type != wire::KeyUp)) {
+void injectKeys(ZarvoServer* server, const ReceivedMessage& message, keyboard::Keyboard& keyboard) {
+    const std::uint32_t type = message.header.type;
+    if (type != wire::KeyDown && type != wire::KeyUp) {
         return;
     }
     const bool release = type == wire::KeyUp;
-    if (server != nullptr && server->keysBlocked.load() != 0) {
+    if (server != nullptr && server->keyFilter().keysBlocked()) {
         if (!release) {
             keyboard.beep(blockedBeepFrequency, blockedBeepMs);
         }
         return;
     }
     const keyboard::LayoutHandle layout = keyboard.currentLayout();
-    const std::vector<KeyEntry> entries = readKeyEntries(message);
+    const std::vector<wire::KeyEntry> entries = wire::readKeyEntries(message);
     sendRecords(buildKeyRecords(entries, release, keyboard, layout), keyboard);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/keyboard.h"
+#include "server/wire_protocol.h"
 
 namespace pellvane {
 class ZarvoServer;
@@ -13,36 +14,22 @@ class ZarvoServer;
 
 namespace pellvane::keys {
 
-inline constexpr std::size_t keyEntrySize = 12;
-// Either field may be absent; a present key position wins over the character.
-inline constexpr std::uint32_t noCharacter = 0xFFFFFFFF;
-inline constexpr std::uint32_t noKeyIndex = 0xFFFFFFFF;
 // Applications that poll the keyboard state miss records that follow each other closely.
 inline constexpr std::uint32_t pauseBetweenRecordsMs = 21;
 inline constexpr std::uint32_t blockedBeepFrequency = 450;
 inline constexpr std::uint32_t blockedBeepMs = 100;
 
-struct KeyEntry {
-    std::uint32_t character = noCharacter;
-    std::uint32_t keyIndex = noKeyIndex;
-};
-
-// The entries that the header's count names and that lie wholly inside the message; a
-// count that claims more than the message holds yields only the entries present.
-std::vector<KeyEntry> readKeyEntries(std::span<const std::uint8_t> message);
-
 // The records for the entries in typing order: modifiers before each key, at most four per
 // entry. A key position outside the table yields no record.
-std::vector<keyboard::KeyRecord> buildKeyRecords(std::span<const KeyEntry> entries, bool release,
-                                                 keyboard::Keyboard& keyboard,
+std::vector<keyboard::KeyRecord> buildKeyRecords(std::span<const wire::KeyEntry> entries,
+                                                 bool release, keyboard::Keyboard& keyboard,
                                                  keyboard::LayoutHandle layout);
 
 // Injects the records in order, one per call, with the pause between two of them.
 void sendRecords(std::span<const keyboard::KeyRecord> records, keyboard::Keyboard& keyboard);
 
-// Handles one whole KeyDown or KeyUp message. While the server's keysBlocked is set
-// nothing is injected and a KeyDown beeps once.
-void injectKeys(ZarvoServer* server, std::span<const std::uint8_t> message,
-                keyboard::Keyboard& keyboard);
+// Handles one whole KeyDown or KeyUp message (any other type is ignored). While the server's
+// keys are blocked nothing is injected and a KeyDown beeps once.
+void injectKeys(ZarvoServer* server, const ReceivedMessage& message, keyboard::Keyboard& keyboard);
 
 }  // namespace pellvane::keys

@@ -1,15 +1,14 @@
 // Any AppName message from a client through handleWantedAppMessage, with or without a
-// known foreground application: the wanted record and keysBlocked must follow the rule.
+// known foreground application: the wanted record and the key filter must follow the rule.
 //
 // Input: one settings byte (bit 0 a foreground application is known, bit 1 it is named as
 // the message names the wanted one), then the message; its size and type fields are set as
 // the server hands it on.
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
-#include <mutex>
 
 #include "delegates/app_filter.h"
+#include "fuzz/support/fuzz_message.h"
 #include "server/zarvo_server.h"
 
 namespace {
@@ -30,37 +29,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool foregroundKnown = (data[0] & 1) != 0;
     const bool foregroundMatches = (data[0] & 2) != 0;
-    Message message(data + 1, data + size);
-    if (message.size() < wire::headerSize) {
-        message.resize(wire::headerSize, 0);
-    }
-    wire::writeU32(message, 0, static_cast<std::uint32_t>(message.size()));
-    wire::writeU32(message, 4, wire::AppName);
+    const ReceivedMessage message = fuzzing::messageOfType({data + 1, size - 1}, wire::AppName);
 
+    // A fresh server each time: the filter starts with nothing wanted and nothing in front.
     ZarvoServer server("FuzzHost", "_kesp._tcp", "");
+    KeyFilter& filter = server.keyFilter();
+    const std::optional<wire::AppNameRecord> wanted = wire::readAppName(message);
     wire::AppNameRecord foreground;
     foreground.setName("explorer");
-    if (foregroundMatches && message.size() >= wire::appNameSize) {
-        foreground = wire::readAppNameRecord(message, wire::headerSize);
+    if (foregroundMatches && wanted) {
+        foreground = *wanted;
     }
     if (foregroundKnown) {
-        std::lock_guard guard(server.appFilterLock);
-        server.foregroundApp = std::make_unique<wire::AppNameRecord>(foreground);
+        filter.replaceForegroundApp(foreground);
     }
 
     apps::handleWantedAppMessage(server, message);
 
-    std::lock_guard guard(server.appFilterLock);
-    if (message.size() < wire::appNameSize) {
-        require(server.wantedApp == wire::AppNameRecord{});
-        require(server.keysBlocked.load() == 0);
+    if (!wanted) {
+        require(message.bytes.size() < wire::appNameSize);
+        require(filter.wantedApp() == wire::AppNameRecord{});
+        require(!filter.keysBlocked());
         return 0;
     }
-    const wire::AppNameRecord wanted = wire::readAppNameRecord(message, wire::headerSize);
-    require(server.wantedApp == wanted);
-    require(server.wantedApp.nameView().size() <= wire::nameFieldSize);
-    const bool shouldBlock = foregroundKnown && wanted.nameView() != apps::genericAppName &&
-                             foreground.nameView() != wanted.nameView();
-    require((server.keysBlocked.load() != 0) == shouldBlock);
+    require(filter.wantedApp() == *wanted);
+    require(filter.wantedApp().nameView().size() <= wire::nameFieldSize);
+    const bool shouldBlock = foregroundKnown && wanted->nameView() != KeyFilter::genericAppName &&
+                             foreground.nameView() != wanted->nameView();
+    require(filter.keysBlocked() == shouldBlock);
     return 0;
 }

@@ -1,5 +1,5 @@
 // Datagrams of any shape through the datagram intake of a pad or channel service, from the
-// admitted host or from a host that never connected.
+// admitted host or from a host that never connected, all in memory.
 //
 // Input: one settings byte (bit 0 channel service, bit 1 admit a client first), then
 // datagrams of a two-byte length, a source byte (bit 0: from the foreign host) and that
@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "fuzz/support/intake_driver.h"
+#include "server/wire_building.h"
+#include "server/wire_reading.h"
 
 namespace {
 
-using pellvane::Message;
+using pellvane::ReceivedMessage;
 namespace wire = pellvane::wire;
 
 void require(bool condition) {
@@ -32,15 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pellvane::fuzzing::IntakeSettings settings;
     settings.autoAdmit = (data[0] & 1) != 0;
     const bool admitFirst = (data[0] & 2) != 0;
-    pellvane::fuzzing::IntakeDriver driver(settings);
+    static pellvane::fuzzing::IntakeDriver driver;
+    driver.begin(settings);
     bool admitted = false;
     if (admitFirst && driver.connectClient()) {
         driver.feed(wire::buildHello("fuzz pad"));
-        admitted = driver.delegate().count("admit") == 1;
+        admitted = driver.delegate().admissions == 1;
     }
-    const std::size_t eventsBefore = driver.delegate().messages().size();
+    const std::size_t eventsBefore = driver.delegate().messages.size();
 
-    std::vector<Message> expected;
+    std::vector<std::span<const std::uint8_t>> expected;
     std::size_t position = 1;
     while (position + 3 <= size) {
         const std::size_t length = data[position] | (data[position + 1] << 8);
@@ -52,13 +55,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         driver.datagram(datagram, foreign);
         const bool sourceAccepted = settings.autoAdmit || (admitted && !foreign);
         if (sourceAccepted && wire::isAcceptableDatagram(datagram)) {
-            expected.emplace_back(datagram.begin(), datagram.end());
+            expected.push_back(datagram);
         }
     }
-    const auto messages = driver.delegate().messages();
-    require(messages.size() >= eventsBefore);
-    const std::vector<Message> delivered(
-        messages.begin() + static_cast<std::ptrdiff_t>(eventsBefore), messages.end());
-    require(delivered == expected);
+    const auto& messages = driver.delegate().messages;
+    require(messages.size() == eventsBefore + expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const ReceivedMessage& delivered = messages[eventsBefore + i];
+        require(std::ranges::equal(delivered.bytes, expected[i]));
+        require(delivered.header == wire::readHeader(expected[i]));
+    }
+    driver.end();
+    require(driver.heldByServer() == 0);
     return 0;
 }

@@ -1,14 +1,14 @@
-// Any GamepadEvent message through VirtualController::handleGamepadEvent of an open
-// controller on an in-memory HID service.
+// Any GamepadEvent message through its decoding and VirtualController::handleGamepadEvent of
+// an open controller on an in-memory HID service.
 //
 // Input: the message; its size and type fields are set as the server hands it on.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
+#include "controller/gamepad_events.h"
 #include "controller/virtual_controller.h"
-#include "delegates/gamepad_events.h"
-#include "server/wire_protocol.h"
+#include "fuzz/support/fuzz_message.h"
 #include "tests/controller/fake_hid.h"
 
 namespace {
@@ -29,42 +29,44 @@ std::uint32_t buttonBits(const ControllerState& state) {
            4;
 }
 
+// Opened once: each run starts from whatever state the runs before it left.
+struct Setup {
+    Setup() {
+        hid.addInterface(testing::controllerInterface(1));
+        hid.addInterface(testing::controllerInterface(2));
+        require(controller.openController() == 1);
+        hid.clearReports();  // the report that opening writes
+    }
+    testing::FakeHid hid;
+    VirtualController controller{hid};
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Message message(data, data + size);
-    if (message.size() < wire::headerSize) {
-        message.resize(wire::headerSize, 0);
+    static Setup setup;
+    const ReceivedMessage message = fuzzing::messageOfType({data, size}, wire::GamepadEvent);
+
+    const ControllerState before = setup.controller.state();
+    const std::optional<wire::GamepadEventBody> event = wire::readGamepadEvent(message);
+    if (event) {
+        setup.controller.handleGamepadEvent(*event);
     }
-    wire::writeU32(message, 0, static_cast<std::uint32_t>(message.size()));
-    wire::writeU32(message, 4, wire::GamepadEvent);
 
-    testing::FakeHid hid;
-    hid.addInterface(testing::controllerInterface(1));
-    hid.addInterface(testing::controllerInterface(2));
-    VirtualController controller(hid);
-    require(controller.openController() == 1);
-    const std::size_t reportsBefore = hid.reportCount();
-    const ControllerState before = controller.state();
-
-    controller.handleGamepadEvent(message);
-
-    const ControllerState after = controller.state();
-    const std::size_t newReports = hid.reportCount() - reportsBefore;
-    require(newReports <= 1);
-    if (newReports == 0) {
+    const ControllerState after = setup.controller.state();
+    const auto reports = setup.hid.reports();
+    require(reports.size() <= 1);
+    if (reports.empty()) {
         require(after == before);  // a dropped event changes nothing
     } else {
-        const auto report = hid.reports().back().bytes;
-        require(report.size() == controllerReportSize);
+        require(reports.back().bytes.size() == controllerReportSize);
         for (std::size_t i = 0; i < ControllerState::size; ++i) {
-            require(report[stateOffsetInReport + i] == after.bytes[i]);
+            require(reports.back().bytes[stateOffsetInReport + i] == after.bytes[i]);
         }
     }
     require(hatField(after) == hatField(before));
-    const std::uint32_t kind = wire::readU32(message, gamepad::kindOffset);
     const std::uint32_t changedButtons = buttonBits(after) ^ buttonBits(before);
-    if (kind == gamepad::kindAxes) {
+    if (event && event->kind == wire::gamepadAxes) {
         require(changedButtons == 0);
     } else {
         // One button message moves at most one button and no axis.
@@ -75,8 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // The pure decoding agrees with what the controller did.
     ControllerState shadow = before;
-    const auto outcome = gamepad::applyGamepadEvent(message, shadow);
-    require((outcome == gamepad::EventOutcome::report) == (newReports == 1));
+    const bool reported =
+        event && gamepad::applyGamepadEvent(*event, shadow) == gamepad::EventOutcome::report;
+    require(reported == (reports.size() == 1));
     require(shadow == after);
+    setup.hid.clearReports();  // the run leaves nothing behind for the leak check
     return 0;
 }

@@ -1,5 +1,5 @@
 // Any KeyDown or KeyUp message through injectKeys, against an in-memory keyboard with a
-// US-like layout.
+// US-like layout that records instead of pausing.
 //
 // Input: one settings byte (bit 0 KeyUp rather than KeyDown, bit 1 keys blocked), then
 // the message; its size and type fields are set as the server hands such a message on.
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "delegates/key_injection.h"
+#include "fuzz/support/fuzz_message.h"
 #include "server/zarvo_server.h"
 #include "tests/fakes/fake_keyboard.h"
 
@@ -35,40 +36,56 @@ void describeLayout(testing::FakeKeyboard& keyboard) {
     }
 }
 
+wire::AppNameRecord named(std::string_view name) {
+    wire::AppNameRecord record;
+    record.setName(name);
+    return record;
+}
+
+// Made once: each run only clears what the keyboard recorded.
+struct Setup {
+    Setup() {
+        describeLayout(keyboard);
+        server.keyFilter().replaceForegroundApp(named("game"));
+    }
+    testing::FakeKeyboard keyboard;
+    ZarvoServer server{"FuzzHost", "_kesp._tcp", ""};
+    const wire::AppNameRecord inFront = named("game");
+    const wire::AppNameRecord elsewhere = named("other");
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
         return 0;
     }
+    static Setup setup;
     const bool release = (data[0] & 1) != 0;
     const bool blocked = (data[0] & 2) != 0;
-    Message message(data + 1, data + size);
-    if (message.size() < wire::headerSize) {
-        message.resize(wire::headerSize, 0);
-    }
-    wire::writeU32(message, 0, static_cast<std::uint32_t>(message.size()));
-    wire::writeU32(message, 4, release ? wire::KeyUp : wire::KeyDown);
+    const ReceivedMessage message =
+        fuzzing::messageOfType({data + 1, size - 1}, release ? wire::KeyUp : wire::KeyDown);
 
-    static ZarvoServer server("FuzzHost", "_kesp._tcp", "");
-    server.keysBlocked.store(blocked ? 1 : 0);
-    testing::FakeKeyboard keyboard;
-    describeLayout(keyboard);
-    keys::injectKeys(&server, message, keyboard);
+    setup.server.keyFilter().applyWantedApp(blocked ? &setup.elsewhere : &setup.inFront);
+    keys::injectKeys(&setup.server, message, setup.keyboard);
 
-    const auto entries = keys::readKeyEntries(message);
-    require(entries.size() <= (message.size() - wire::headerSize) / keys::keyEntrySize);
-    require(entries.size() <= wire::readU32(message, 8));
-    const auto records = keyboard.records();
+    const auto entries = wire::readKeyEntries(message);
+    require(entries.size() <= (message.bytes.size() - wire::headerSize) / wire::keyEntrySize);
+    require(entries.size() <= message.header.argument);
+    const auto records = setup.keyboard.records();
+    const int pauses = setup.keyboard.pauseCount();
+    const int beeps = setup.keyboard.beepCount();
+    const int foreignLookups = setup.keyboard.foreignLayoutLookups();
+    setup.keyboard.clearEvents();
     if (blocked) {
         require(records.empty());
-        require(keyboard.pauseCount() == 0);
-        require(keyboard.beepCount() == (release ? 0 : 1));
+        require(pauses == 0);
+        require(beeps == (release ? 0 : 1));
         return 0;
     }
-    require(keyboard.beepCount() == 0);
+    require(beeps == 0);
     require(records.size() <= 4 * entries.size());
-    require(keyboard.pauseCount() == (records.empty() ? 0 : static_cast<int>(records.size()) - 1));
+    require(pauses == (records.empty() ? 0 : static_cast<int>(records.size()) - 1));
     for (const keyboard::KeyRecord& record : records) {
         require((record.dwFlags & ~0xFu) == 0);
         require(((record.dwFlags & keyboard::keyUp) != 0) == release);
@@ -76,6 +93,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(!(unicode && (record.dwFlags & keyboard::scanCode) != 0));
         require(!unicode || record.wVk == 0);
     }
-    require(keyboard.foreignLayoutLookups() == 0);
+    require(foreignLookups == 0);
     return 0;
 }

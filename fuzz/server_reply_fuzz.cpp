@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "server/wire_protocol.h"
+#include "server/wire_reading.h"
 #include "tools/message_report.h"
 
 namespace {
+
+using namespace pellvane;
 
 void require(bool condition) {
     if (!condition) {
@@ -17,31 +19,34 @@ void require(bool condition) {
     }
 }
 
+// Nothing a server sends can start a line or a terminal sequence of its own: the only
+// control character is each line's own end.
+void requirePrintableLines(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        require((byte >= 0x20 && byte != 0x7F) || byte == '\n');
+    }
+    require(!text.empty() && text.back() == '\n');
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const pellvane::Message message(data, data + size);
-    const std::string reply = pellvane::tool::describeHelloReply(message);
-    const std::string line = pellvane::tool::describeMessage(message);
-    pellvane::tool::udpPortsOf(message);
-    const std::string name = pellvane::tool::serverNameOf(message);
-    require(name.size() <= 4 * pellvane::wire::nameFieldSize);
-    // Nothing a server sends can start a line or a terminal sequence of its own.
-    for (const std::string* text : {&name, &line}) {
-        for (std::size_t i = 0; i < text->size(); ++i) {
-            const auto byte = static_cast<unsigned char>((*text)[i]);
-            require((byte >= 0x20 && byte != 0x7F) || (byte == '\n' && i + 1 == text->size()));
-        }
-    }
-    require(!line.empty() && line.back() == '\n');
+    // The header as the tool's reader decodes it; the bytes may say anything else.
+    const ReceivedMessage message{wire::readHeader({data, size}).value_or(wire::MessageHeader{}),
+                                  Message(data, data + size)};
+    const std::string reply = tool::describeHelloReply(message);
+    const std::string line = tool::describeMessage(message);
+    const std::string name = tool::serverNameOf(message);
+    require(name.size() <= 4 * wire::nameFieldSize);
+    require(name.find('\n') == std::string::npos);
+    requirePrintableLines(line);
+    require(std::count(line.begin(), line.end(), '\n') == 1);
+    requirePrintableLines(reply);
     // One line for the reply and one per record, and never more records than fit.
-    const std::size_t records = pellvane::wire::readHelloReplyApps(message).size();
-    require(records * pellvane::wire::appNameRecordSize + pellvane::wire::helloReplyBaseSize <=
-            std::max(size, pellvane::wire::helloReplyBaseSize));
-    std::size_t lines = 0;
-    for (char c : reply) {
-        lines += c == '\n' ? 1 : 0;
-    }
-    require(lines == 1 + records);
+    const std::size_t lines =
+        static_cast<std::size_t>(std::count(reply.begin(), reply.end(), '\n'));
+    require((lines - 1) * wire::appNameRecordSize + wire::helloReplyBaseSize <=
+            std::max(size, wire::helloReplyBaseSize));
     return 0;
 }

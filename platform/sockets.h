@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -24,6 +25,19 @@ struct HostAddress {
     std::array<std::uint8_t, 16> bytes{};  // IPv4 uses the first four
     friend bool operator==(const HostAddress&, const HostAddress&) = default;
 };
+
+// The lengths of an IPv4 and an IPv6 socket address in the platform's layouts, as the system
+// reports them for a bound socket or a datagram's sender.
+inline constexpr int ipv4AddressLength = 16;
+inline constexpr int ipv6AddressLength = 28;
+
+// A port as DNS-SD and the socket-address structures hold it: in network byte order.
+inline constexpr std::uint16_t toNetworkOrder(std::uint16_t port) {
+    if constexpr (std::endian::native == std::endian::big) {
+        return port;
+    }
+    return static_cast<std::uint16_t>((port >> 8) | (port << 8));
+}
 
 // Socket library start and end (Winsock needs them; elsewhere they do nothing).
 bool startSocketLibrary();
@@ -85,9 +99,9 @@ bool shutdownSend(SocketHandle socket);
 // (linger time 0), as a peer that vanishes does.
 bool setResetOnClose(SocketHandle socket);
 
-// Waits until a socket is readable or has an exception, or `timeoutMs` passes.
-// Fills `readable` and `exceptional` (same size as `sockets`) and returns the number of
-// sockets marked, 0 on timeout, or -1 when the wait fails.
+// Waits until a socket is readable or has an exception, or `timeoutMs` passes. Fills `flags` (as
+// many as `sockets`, in the same order) and returns the number of marks made (a socket both
+// readable and exceptional counts twice), 0 on timeout, or -1 when the wait fails.
 struct ReadinessFlags {
     bool readable = false;
     bool exceptional = false;

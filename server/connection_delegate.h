@@ -25,12 +25,13 @@ class ZarvoConnectionDelegate {
     // Never called by the server.
     virtual void reservedNotification(ZarvoServer* server) = 0;
     // A pending client said Hello; nonzero admits. The Hello stays the server's.
-    virtual int shouldAdmitClient(ZarvoServer* server, const Message* hello) = 0;
+    virtual int shouldAdmitClient(ZarvoServer* server, const ReceivedMessage* hello) = 0;
     // The applications to list in the HelloReply, or null for none.
     virtual std::unique_ptr<wire::AppList> applicationList(ZarvoServer* server,
-                                                           const Message* hello) = 0;
-    // A message from a client or a datagram; the delegate owns it from here on.
-    virtual void serverDidReceiveMessage(ZarvoServer* server, Message message) = 0;
+                                                           const ReceivedMessage* hello) = 0;
+    // A message from a client or a datagram, its header decoded; the delegate owns it from
+    // here on.
+    virtual void serverDidReceiveMessage(ZarvoServer* server, ReceivedMessage message) = 0;
 };
 
 }  // namespace pellvane

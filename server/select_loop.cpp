@@ -6,29 +6,26 @@
 
 #include "platform/debug_output.h"
 #include "server/dnssd_binding.h"
+#include "server/wire_building.h"
+#include "server/wire_reading.h"
 #include "server/zarvo_server.h"
 
 namespace pellvane {
 namespace {
 
 constexpr int selectTimeoutMs = 180 * 1000;
-constexpr int maxBodyReceives = 10;
 constexpr std::size_t datagramBufferSize = 65535;
-constexpr int ipv4SourceLength = 16;
-constexpr int ipv6SourceLength = 28;
 
 }  // namespace
 
 int ZarvoServer::run(LoopControl& control) {
-    net::SocketHandle dnssdSocket = net::invalidSocket;
     ServiceSockets own;
     {
         std::lock_guard guard(lock_);
-        dnssdSocket = dnssdSocket_;
-        own = {tcpSocket4_, tcpSocket6_, udpSocket4_, udpSocket6_};
+        own = serviceSocketsLocked();
         watchedSockets_.clear();
         // A socket that could not be opened is left out: the service runs on without it.
-        for (net::SocketHandle socket : {dnssdSocket, own.tcp4, own.tcp6, own.udp4, own.udp6}) {
+        for (net::SocketHandle socket : {own.dnssd, own.tcp4, own.tcp6, own.udp4, own.udp6}) {
             if (socket != net::invalidSocket) {
                 watchedSockets_.add(socket);
             }
@@ -41,7 +38,8 @@ int ZarvoServer::run(LoopControl& control) {
     while (!control.ended.load()) {
         {
             std::lock_guard guard(lock_);
-            dnssdSocket = dnssdSocket_;  // a registration renamed after a conflict has a new one
+            // A registration renamed after a conflict has a new reply socket.
+            own = serviceSocketsLocked();
             auto watched = watchedSockets_.entries();
             sockets.assign(watched.begin(), watched.end());
         }
@@ -71,61 +69,17 @@ int ZarvoServer::run(LoopControl& control) {
             if (!flags[i].readable) {
                 continue;
             }
-            const net::SocketHandle socket = sockets[i];
-            if (socket == own.tcp4 || socket == own.tcp6) {
-                acceptClient(socket);
-            } else if (socket == dnssdSocket) {
-                dnssd::DNSServiceRef ref = nullptr;
-                {
-                    std::lock_guard guard(lock_);
-                    ref = serviceRef_;
-                }
-                const auto result = dnssd::DNSServiceProcessResult(ref);
-                if (control.ended.load()) {
-                    return 1;  // a registration error stopped the server
-                }
-                if (result != dnssd::kDNSServiceErr_NoError) {
-                    // The library has lost its daemon (a restarted Bonjour Service closes
-                    // the socket, which then reads as ready for ever): the registration is
-                    // gone, and only a new one brings the service back.
-                    stopAfterFailure();
-                    return 1;
-                }
-            } else if (socket == own.udp4) {
-                takeDatagram(socket, ipv4SourceLength, datagram);
-            } else if (socket == own.udp6) {
-                takeDatagram(socket, ipv6SourceLength, datagram);
-            } else {
-                takeHeader(socket);
-            }
+            const bool passGoesOn = takeReadable(sockets[i], own.kindOf(sockets[i]), datagram);
             if (control.ended.load()) {
-                return 1;
+                return 1;  // a stop on this thread (a registration error) ended the loop
+            }
+            if (!passGoesOn) {
+                break;
             }
         }
-
         for (std::size_t i = 0; i < watchedCount; ++i) {
-            if (!flags[i].exceptional) {
-                continue;
-            }
-            const net::SocketHandle socket = sockets[i];
-            if (socket == own.tcp4 || socket == own.tcp6 || socket == dnssdSocket) {
+            if (flags[i].exceptional && !takeException(sockets[i], own.kindOf(sockets[i]))) {
                 break;
-            }
-            if (socket == own.udp4) {
-                debug::output(L"udpSocket4 exception\n");
-                break;
-            }
-            if (socket == own.udp6) {
-                debug::output(L"udpSocket6 exception\n");
-                break;
-            }
-            // The read pass may have dropped it already; its handle may not be ours any more.
-            std::unique_lock guard(lock_);
-            const bool stillWatched = watchedSockets_.contains(socket);
-            guard.unlock();
-            if (stillWatched) {
-                debug::output(L"Client unespectedly closed connection\n");
-                dropClient(socket);
             }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -133,28 +87,84 @@ int ZarvoServer::run(LoopControl& control) {
     return 1;
 }
 
+// A DNS-SD reply that fails to process stops the server, which ends the loop.
+bool ZarvoServer::takeReadable(net::SocketHandle socket, SocketKind kind,
+                               std::vector<std::uint8_t>& datagram) {
+    switch (kind) {
+        case SocketKind::listener:
+            acceptClient(socket);
+            break;
+        case SocketKind::dnsService: {
+            dnssd::DNSServiceRef ref = nullptr;
+            {
+                std::lock_guard guard(lock_);
+                ref = serviceRef_;
+            }
+            if (dnssd::DNSServiceProcessResult(ref) != dnssd::kDNSServiceErr_NoError) {
+                // The library has lost its daemon (a restarted Bonjour Service closes the
+                // socket, which then reads as ready for ever): the registration is gone, and
+                // only a new one brings the service back.
+                stopAfterFailure();
+                return false;
+            }
+            break;
+        }
+        case SocketKind::datagram4:
+        case SocketKind::datagram6:
+            takeDatagram(socket, kind, datagram);
+            break;
+        case SocketKind::client:
+            takeMessages(socket);
+            break;
+    }
+    return true;
+}
+
+// Exceptions on the server's own sockets end the pass; one on a client drops it.
+bool ZarvoServer::takeException(net::SocketHandle socket, SocketKind kind) {
+    if (kind == SocketKind::datagram4) {
+        debug::output(L"udpSocket4 exception\n");
+    } else if (kind == SocketKind::datagram6) {
+        debug::output(L"udpSocket6 exception\n");
+    }
+    if (kind != SocketKind::client) {
+        return false;
+    }
+    // The read pass may have dropped it already; its handle may not be ours any more.
+    std::unique_lock guard(lock_);
+    const bool stillWatched = watchedSockets_.contains(socket);
+    guard.unlock();
+    if (stillWatched) {
+        debug::output(L"Client unespectedly closed connection\n");
+        dropClient(socket);
+    }
+    return true;
+}
+
 void ZarvoServer::acceptClient(net::SocketHandle listener) {
     if (listener == net::invalidSocket) {
         return;
     }
-    const net::SocketHandle client = net::acceptConnection(listener);
+    const net::SocketHandle client = io_.accept(listener);
     if (client == net::invalidSocket) {
         debug::output(L"Invalid client socket\n");
         return;
     }
-    net::setNonBlocking(client);  // as the listener's, the result does not change the outcome
     std::unique_lock guard(lock_);
     if (watchedSockets_.full() || pendingClients_.full()) {
         // Unwatched, it would never be read nor closed: refuse it at once.
         guard.unlock();
-        net::closeSocket(client);
+        io_.close(client);
         return;
     }
     pendingClients_.add(client);
     watchedSockets_.add(client);
+    guard.unlock();
+    streams_[client].clear();
 }
 
 int ZarvoServer::dropClient(net::SocketHandle socket) {
+    streams_.erase(socket);
     std::lock_guard sending(sendLock_);
     {
         std::lock_guard guard(lock_);
@@ -162,22 +172,29 @@ int ZarvoServer::dropClient(net::SocketHandle socket) {
         pendingClients_.remove(socket);
         admittedPeers_.erase(socket);
     }
-    return net::closeSocket(socket);
+    return io_.close(socket);
 }
 
 void ZarvoServer::removePending(net::SocketHandle socket) {
-    net::HostAddress peer;
-    const bool known = net::peerHost(socket, peer);
     std::lock_guard guard(lock_);
     pendingClients_.remove(socket);
-    if (known) {
-        admittedPeers_[socket] = peer;
-    }
 }
 
-void ZarvoServer::takeHeader(net::SocketHandle socket) {
-    std::uint8_t header[wire::headerSize] = {};
-    const int received = net::receiveSome(socket, header, sizeof header);
+// The pad service takes datagrams from the hosts of its admitted clients only.
+void ZarvoServer::recordAdmittedPeer(net::SocketHandle socket) {
+    net::HostAddress peer;
+    if (!io_.peerHost(socket, peer)) {
+        return;
+    }
+    std::lock_guard guard(lock_);
+    admittedPeers_[socket] = peer;
+}
+
+// One receive into the connection's stream, then every whole message it completed, in order.
+// A message that arrives in pieces waits in the stream until its last byte has come.
+void ZarvoServer::takeMessages(net::SocketHandle socket) {
+    FrameDecoder& stream = streams_[socket];
+    const int received = io_.receive(socket, stream.receiveSpace());
     if (received == net::transferWouldBlock) {
         return;  // readiness without data: nothing to do this pass
     }
@@ -190,37 +207,26 @@ void ZarvoServer::takeHeader(net::SocketHandle socket) {
         dropClient(socket);
         return;
     }
-    if (received < static_cast<int>(wire::headerSize)) {
-        debug::output(L"packetSize < headerSize || packetSize > MAXUINT16");
-        return;
-    }
-    readMessage(header, socket);
-}
-
-void ZarvoServer::readMessage(std::span<const std::uint8_t> header, net::SocketHandle socket) {
-    const std::uint32_t packetSize = wire::readU32(header, 0);
-    if (!wire::isValidPacketSize(packetSize)) {
-        return;
-    }
-    Message message(packetSize, 0);
-    std::copy(header.begin(), header.end(), message.begin());
-    std::size_t filled = wire::headerSize;
-    // The connection is non-blocking and a sender writes a message in one piece: a body
-    // that is not there now is not waited for.
-    for (int call = 0; call < maxBodyReceives && filled < packetSize; ++call) {
-        const int received = net::receiveSome(socket, message.data() + filled, packetSize - filled);
-        if (received <= 0) {
+    stream.received(static_cast<std::size_t>(received));
+    for (;;) {
+        // Looked up again each time: handling a message may drop the client.
+        const auto current = streams_.find(socket);
+        if (current == streams_.end()) {
             return;
         }
-        filled += static_cast<std::size_t>(received);
+        const std::size_t discardedBefore = current->second.discardedHeaders();
+        std::optional<ReceivedMessage> message = current->second.next();
+        if (current->second.discardedHeaders() != discardedBefore) {
+            debug::output(L"packetSize < headerSize || packetSize > MAXUINT16");
+        }
+        if (!message) {
+            return;
+        }
+        handleMessage(std::move(*message), socket);
     }
-    if (filled < packetSize) {
-        return;
-    }
-    handleMessage(std::move(message), socket);
 }
 
-void ZarvoServer::handleMessage(Message message, net::SocketHandle socket) {
+void ZarvoServer::handleMessage(ReceivedMessage message, net::SocketHandle socket) {
     bool pending = false;
     ZarvoConnectionDelegate* target = nullptr;
     {
@@ -232,7 +238,7 @@ void ZarvoServer::handleMessage(Message message, net::SocketHandle socket) {
         dropClient(socket);
         return;
     }
-    const wire::MessageHeader header = *wire::readHeader(message);
+    const wire::MessageHeader header = message.header;
     if (!pending) {
         if (header.type == wire::UdpInfo) {
             debug::output(L"UDP Info received!\n");
@@ -242,7 +248,6 @@ void ZarvoServer::handleMessage(Message message, net::SocketHandle socket) {
         return;
     }
 
-    const Message refusal = wire::buildRefusal(serviceName_);
     std::unique_ptr<wire::AppList> list;
     if (!autoAdmit()) {
         if (header.type == wire::HelloReply) {
@@ -254,7 +259,7 @@ void ZarvoServer::handleMessage(Message message, net::SocketHandle socket) {
         }
         if (header.argument != wire::helloArgument ||
             target->shouldAdmitClient(this, &message) == 0) {
-            sendWhole(socket, refusal);
+            sendWhole(socket, wire::buildRefusal(serviceName_));
             dropClient(socket);
             return;
         }
@@ -264,6 +269,7 @@ void ZarvoServer::handleMessage(Message message, net::SocketHandle socket) {
     const Message reply = wire::buildHelloReply(serviceName_, list.get());
     list.reset();
     removePending(socket);
+    recordAdmittedPeer(socket);
     if (!sendWhole(socket, reply)) {
         dropClient(socket);  // it could not take its reply in time
         return;
@@ -277,7 +283,7 @@ void ZarvoServer::handleMessage(Message message, net::SocketHandle socket) {
 
 bool ZarvoServer::sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message) {
     std::lock_guard sending(sendLock_);
-    return net::sendAll(socket, message.data(), message.size(), sendTimeoutMs);
+    return io_.sendWhole(socket, message, sendTimeoutMs);
 }
 
 int ZarvoServer::sendUdpInfo(net::SocketHandle socket) {
@@ -286,18 +292,21 @@ int ZarvoServer::sendUdpInfo(net::SocketHandle socket) {
     return sendWhole(socket, info) ? 1 : 0;
 }
 
-void ZarvoServer::takeDatagram(net::SocketHandle socket, int expectedSourceLength,
+// One datagram, one message: it is handed on when it is exactly one whole message, comes
+// from a sender of the socket's family and, for the pad service, from an admitted host.
+void ZarvoServer::takeDatagram(net::SocketHandle socket, SocketKind kind,
                                std::vector<std::uint8_t>& buffer) {
-    std::fill(buffer.begin(), buffer.end(), 0);
     net::DatagramSource source;
-    const int received = net::receiveDatagram(socket, buffer.data(), buffer.size(), source);
+    const int received = io_.receiveDatagram(socket, buffer, source);
+    const int expectedSourceLength =
+        kind == SocketKind::datagram4 ? net::ipv4AddressLength : net::ipv6AddressLength;
     if (received < static_cast<int>(wire::headerSize) ||
         source.sourceLength != expectedSourceLength) {
         return;
     }
-    const auto datagram =
-        std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(received));
-    if (!wire::isAcceptableDatagram(datagram)) {
+    std::optional<ReceivedMessage> message =
+        wire::wholeMessage(std::span(buffer).first(static_cast<std::size_t>(received)));
+    if (!message) {
         return;
     }
     // Without admission by datagram, only hosts that the local user admitted may send
@@ -305,9 +314,8 @@ void ZarvoServer::takeDatagram(net::SocketHandle socket, int expectedSourceLengt
     if (!autoAdmit() && !datagramSourceAdmitted(source.host)) {
         return;
     }
-    ZarvoConnectionDelegate* target = delegate();
-    if (target != nullptr) {
-        target->serverDidReceiveMessage(this, Message(datagram.begin(), datagram.end()));
+    if (ZarvoConnectionDelegate* target = delegate()) {
+        target->serverDidReceiveMessage(this, std::move(*message));
     }
 }
 
@@ -326,13 +334,9 @@ int ZarvoServer::broadcast(std::span<const std::uint8_t> message) {
     std::vector<net::SocketHandle> clients;
     {
         std::lock_guard guard(lock_);
-        const std::intptr_t dnssdSocket =
-            serviceRef_ == nullptr ? -1 : dnssd::DNSServiceRefSockFD(serviceRef_);
+        const ServiceSockets own = serviceSocketsLocked();
         for (net::SocketHandle socket : watchedSockets_.entries()) {
-            const bool serviceSocket = socket == tcpSocket4_ || socket == tcpSocket6_ ||
-                                       socket == udpSocket4_ || socket == udpSocket6_ ||
-                                       socket == dnssdSocket;
-            if (!serviceSocket && !pendingClients_.contains(socket)) {
+            if (own.kindOf(socket) == SocketKind::client && !pendingClients_.contains(socket)) {
                 clients.push_back(socket);
             }
         }
@@ -341,11 +345,11 @@ int ZarvoServer::broadcast(std::span<const std::uint8_t> message) {
     // while the sends run.
     int lastResult = 0;
     for (net::SocketHandle client : clients) {
-        const bool whole = net::sendAll(client, message.data(), message.size(), sendTimeoutMs);
+        const bool whole = io_.sendWhole(client, message, sendTimeoutMs);
         lastResult = whole ? static_cast<int>(message.size()) : -1;
         if (!whole) {
             // Only the loop thread closes clients; ending the connection makes it do so.
-            net::shutdownBoth(client);
+            io_.shutdown(client);
         }
     }
     return lastResult;

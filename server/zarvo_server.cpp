@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "platform/debug_output.h"
 #include "server/dnssd_binding.h"
@@ -12,13 +13,7 @@ namespace pellvane {
 namespace {
 
 constexpr int listenBacklog = 256;
-constexpr int ipv4AddressLength = 16;
-constexpr int ipv6AddressLength = 28;
 constexpr char fallbackName[] = "KespServer";
-
-std::uint16_t toNetworkOrder(std::uint16_t port) {
-    return static_cast<std::uint16_t>((port >> 8) | (port << 8));
-}
 
 // The loop that runs on this thread, if any: lets stop() know it was called from a loop.
 thread_local std::atomic<bool>* currentLoopEnded = nullptr;
@@ -31,9 +26,18 @@ void closeIfOpen(net::SocketHandle& socket) {
     }
 }
 
+// Takes the handle out of its field, for closing once the lock is released.
+net::SocketHandle takeSocket(net::SocketHandle& field) {
+    const net::SocketHandle socket = field;
+    field = net::invalidSocket;
+    return socket;
+}
+
 }  // namespace
 
-ZarvoServer::ZarvoServer(const char* name, const char* serviceType, const char* serviceDomain) {
+ZarvoServer::ZarvoServer(const char* name, const char* serviceType, const char* serviceDomain,
+                         SocketIo& io)
+    : io_(io) {
     init(name, serviceType, serviceDomain);
 }
 
@@ -50,12 +54,8 @@ void ZarvoServer::init(const char* name, const char* serviceType, const char* se
         hostNameBuffer_.back() = '\0';
         name = hostNameBuffer_.data();
     }
-    {
-        std::lock_guard guard(appFilterLock);
-        wantedApp = wire::AppNameRecord{};
-        foregroundApp.reset();
-    }
-    keysBlocked.store(0);
+    keyFilter_.reset();
+    streams_.clear();
     // autoAdmit is left as it is: a restarted channel service must go on admitting on any
     // first message, as it did when the program started it.
     serviceName_ = name;
@@ -111,6 +111,16 @@ std::string ZarvoServer::instanceName() const {
     return instanceName_;
 }
 
+std::uint32_t ZarvoServer::clientCount() const {
+    std::lock_guard guard(lock_);
+    const ServiceSockets own = serviceSocketsLocked();
+    std::uint32_t clients = 0;
+    for (net::SocketHandle socket : watchedSockets_.entries()) {
+        clients += own.kindOf(socket) == SocketKind::client ? 1 : 0;
+    }
+    return clients;
+}
+
 bool ZarvoServer::hasServiceRegistration() const {
     std::lock_guard guard(lock_);
     return serviceRef_ != nullptr;
@@ -123,7 +133,27 @@ bool ZarvoServer::isRunning() const {
 
 ZarvoServer::ServiceSockets ZarvoServer::serviceSockets() const {
     std::lock_guard guard(lock_);
-    return {tcpSocket4_, tcpSocket6_, udpSocket4_, udpSocket6_};
+    return serviceSocketsLocked();
+}
+
+ZarvoServer::ServiceSockets ZarvoServer::serviceSocketsLocked() const {
+    return {tcpSocket4_, tcpSocket6_, udpSocket4_, udpSocket6_, dnssdSocket_};
+}
+
+ZarvoServer::SocketKind ZarvoServer::ServiceSockets::kindOf(net::SocketHandle socket) const {
+    if (socket == tcp4 || socket == tcp6) {
+        return SocketKind::listener;
+    }
+    if (socket == udp4) {
+        return SocketKind::datagram4;
+    }
+    if (socket == udp6) {
+        return SocketKind::datagram6;
+    }
+    if (socket == dnssd) {
+        return SocketKind::dnsService;
+    }
+    return SocketKind::client;
 }
 
 std::uint16_t ZarvoServer::start() {
@@ -184,7 +214,7 @@ bool ZarvoServer::openListeners() {
     }
     std::uint16_t port = 0;
     int length = 0;
-    if (!net::boundPort(tcp4, port, length) || length != ipv4AddressLength) {
+    if (!net::boundPort(tcp4, port, length) || length != net::ipv4AddressLength) {
         return false;
     }
     {
@@ -203,12 +233,12 @@ bool ZarvoServer::registerService() {
         dnssd::DNSServiceRef ref = nullptr;
         const dnssd::DNSServiceErrorType result = dnssd::DNSServiceRegister(
             &ref, dnssd::kDNSServiceFlagsIncludeP2P, 0, name.c_str(), serviceType_, serviceDomain_,
-            nullptr, toNetworkOrder(tcpPort()), 0, nullptr, &ZarvoServer::registerReply, this);
+            nullptr, net::toNetworkOrder(tcpPort()), 0, nullptr, &ZarvoServer::registerReply, this);
         if (result == dnssd::kDNSServiceErr_NoError) {
             const net::SocketHandle replies = dnssd::DNSServiceRefSockFD(ref);
             std::lock_guard guard(lock_);
             serviceRef_ = ref;
-            dnssdSocket_ = replies;
+            dnssdSocket_ = replies < 0 ? net::invalidSocket : replies;
             return true;
         }
         if (result != dnssd::kDNSServiceErr_NameConflict || !takeNextInstanceName()) {
@@ -285,7 +315,7 @@ void ZarvoServer::openUdpSockets() {
     }
     std::uint16_t port4 = 0;
     int length = 0;
-    if (!net::boundPort(udp4, port4, length) || length != ipv4AddressLength) {
+    if (!net::boundPort(udp4, port4, length) || length != net::ipv4AddressLength) {
         return fail(L"UDP Socket error 3\n", true);
     }
     {
@@ -296,7 +326,7 @@ void ZarvoServer::openUdpSockets() {
         return fail(L"UDP Socket error 4\n", true);
     }
     std::uint16_t port6 = 0;
-    if (!net::boundPort(udp6, port6, length) || length != ipv6AddressLength) {
+    if (!net::boundPort(udp6, port6, length) || length != net::ipv6AddressLength) {
         return fail(nullptr, true);
     }
     {
@@ -308,38 +338,50 @@ void ZarvoServer::openUdpSockets() {
 }
 
 void ZarvoServer::closeUdpSockets() {
-    std::lock_guard guard(lock_);
-    for (net::SocketHandle* socket : {&udpSocket4_, &udpSocket6_}) {
-        if (*socket != net::invalidSocket) {
-            watchedSockets_.remove(*socket);
-            closeIfOpen(*socket);
-        }
+    net::SocketHandle closing[2];
+    {
+        std::lock_guard guard(lock_);
+        watchedSockets_.remove(udpSocket4_);
+        watchedSockets_.remove(udpSocket6_);
+        closing[0] = takeSocket(udpSocket4_);
+        closing[1] = takeSocket(udpSocket6_);
+    }
+    for (net::SocketHandle& socket : closing) {
+        closeIfOpen(socket);
     }
 }
 
 void ZarvoServer::closeAllSockets() {
     closeUdpSockets();
+    // Held across the closes, so that no broadcast sends to a handle that is being reused.
     std::lock_guard sending(sendLock_);
-    std::lock_guard guard(lock_);
-    const std::intptr_t dnssdSocket =
-        serviceRef_ == nullptr ? -1 : dnssd::DNSServiceRefSockFD(serviceRef_);
-    // A pending client is in both sets; it is closed once, from watchedSockets.
-    for (net::SocketHandle socket : watchedSockets_.entries()) {
-        if (socket != net::invalidSocket && socket != dnssdSocket && socket != tcpSocket4_ &&
-            socket != tcpSocket6_) {
-            net::closeSocket(socket);
+    std::vector<net::SocketHandle> clients;
+    net::SocketHandle listeners[2];
+    {
+        std::lock_guard guard(lock_);
+        const ServiceSockets own = serviceSocketsLocked();
+        // A pending client is in both sets; it is closed once.
+        for (const SocketSet* set : {&watchedSockets_, &pendingClients_}) {
+            for (net::SocketHandle socket : set->entries()) {
+                if (own.kindOf(socket) == SocketKind::client && socket != net::invalidSocket &&
+                    std::find(clients.begin(), clients.end(), socket) == clients.end()) {
+                    clients.push_back(socket);
+                }
+            }
         }
+        listeners[0] = takeSocket(tcpSocket4_);
+        listeners[1] = takeSocket(tcpSocket6_);
+        watchedSockets_.clear();
+        pendingClients_.clear();
+        admittedPeers_.clear();
     }
-    for (net::SocketHandle socket : pendingClients_.entries()) {
-        if (socket != net::invalidSocket && !watchedSockets_.contains(socket)) {
-            net::closeSocket(socket);
-        }
+    for (net::SocketHandle client : clients) {
+        io_.close(client);
     }
-    closeIfOpen(tcpSocket4_);
-    closeIfOpen(tcpSocket6_);
-    watchedSockets_.clear();
-    pendingClients_.clear();
-    admittedPeers_.clear();
+    for (net::SocketHandle& listener : listeners) {
+        closeIfOpen(listener);
+    }
+    streams_.clear();
 }
 
 void ZarvoServer::stop() {
@@ -371,6 +413,7 @@ void ZarvoServer::stopFor(StopCause cause) {
         std::lock_guard guard(lock_);
         ref = serviceRef_;
         serviceRef_ = nullptr;
+        dnssdSocket_ = net::invalidSocket;
     }
     if (ref != nullptr) {
         dnssd::DNSServiceRefDeallocate(ref);

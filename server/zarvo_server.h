@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,8 +19,11 @@
 #include "platform/threads.h"
 #include "server/connection_delegate.h"
 #include "server/dnssd_api.h"
+#include "server/frame_decoder.h"
+#include "server/key_filter.h"
 #include "server/loop_waker.h"
 #include "server/restart_timer.h"
+#include "server/socket_io.h"
 #include "server/socket_set.h"
 #include "server/wire_protocol.h"
 
@@ -47,7 +51,9 @@ class ZarvoServer {
     };
 
     // `name` null means the computer's host name ("KespServer" when it cannot be read).
-    ZarvoServer(const char* name, const char* serviceType, const char* serviceDomain);
+    // `io` carries the traffic of the clients and datagram sockets; it must outlive the server.
+    ZarvoServer(const char* name, const char* serviceType, const char* serviceDomain,
+                SocketIo& io = systemSocketIo());
     ~ZarvoServer();
     ZarvoServer(const ZarvoServer&) = delete;
     ZarvoServer& operator=(const ZarvoServer&) = delete;
@@ -89,29 +95,33 @@ class ZarvoServer {
     std::uint16_t udpPort6() const;
     std::uint32_t watchedCount() const;
     std::uint32_t pendingCount() const;
+    // Watched client connections, pending or admitted.
+    std::uint32_t clientCount() const;
     bool hasServiceRegistration() const;
     bool isRunning() const;
+
+    // What a watched socket is for.
+    enum class SocketKind { listener, datagram4, datagram6, dnsService, client };
+    // The server's own sockets; anything else it watches is a client connection.
     struct ServiceSockets {
         net::SocketHandle tcp4 = net::invalidSocket;
         net::SocketHandle tcp6 = net::invalidSocket;
         net::SocketHandle udp4 = net::invalidSocket;
         net::SocketHandle udp6 = net::invalidSocket;
+        net::SocketHandle dnssd = net::invalidSocket;
+        SocketKind kindOf(net::SocketHandle socket) const;
     };
     ServiceSockets serviceSockets() const;
 
-    // The pad service's application filter, shared by its loop and monitor threads.
-    // appFilterLock guards foregroundApp and wantedApp; keysBlocked is read once per key
-    // message without it.
-    std::mutex appFilterLock;
-    std::unique_ptr<wire::AppNameRecord> foregroundApp;
-    wire::AppNameRecord wantedApp;
-    std::atomic<std::uint32_t> keysBlocked{0};
+    // The pad service's key filter, shared by its loop and monitor threads.
+    KeyFilter& keyFilter() { return keyFilter_; }
+    const KeyFilter& keyFilter() const { return keyFilter_; }
     // The foreground monitor that the pad service's delegate starts at the first admission.
     WorkerThread monitorThread;
 
   private:
-    // Runs the intake steps one readiness at a time, as the loop would, so that every
-    // execution of the fuzz targets sees the same cuts in the byte stream.
+    // Runs the intake steps one readiness at a time, as the loop would, over an in-memory
+    // SocketIo, so that every execution of the fuzz targets sees the same cuts in the stream.
     friend class fuzzing::IntakeDriver;
 
     struct LoopControl {
@@ -137,15 +147,20 @@ class ZarvoServer {
                                         dnssd::DNSServiceErrorType errorCode, const char* name,
                                         const char* regtype, const char* domain, void* context);
 
+    ServiceSockets serviceSocketsLocked() const;  // with lock_ held
+
     // Used by the loop (select_loop.cpp).
+    // Each returns false when the pass (read or exception) ends here.
+    bool takeReadable(net::SocketHandle socket, SocketKind kind,
+                      std::vector<std::uint8_t>& datagram);
+    bool takeException(net::SocketHandle socket, SocketKind kind);
     void acceptClient(net::SocketHandle listener);
     int dropClient(net::SocketHandle socket);
     void removePending(net::SocketHandle socket);
-    void takeHeader(net::SocketHandle socket);
-    void readMessage(std::span<const std::uint8_t> header, net::SocketHandle socket);
-    void handleMessage(Message message, net::SocketHandle socket);
-    void takeDatagram(net::SocketHandle socket, int expectedSourceLength,
-                      std::vector<std::uint8_t>& buffer);
+    void recordAdmittedPeer(net::SocketHandle socket);
+    void takeMessages(net::SocketHandle socket);
+    void handleMessage(ReceivedMessage message, net::SocketHandle socket);
+    void takeDatagram(net::SocketHandle socket, SocketKind kind, std::vector<std::uint8_t>& buffer);
     bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message);
     int sendUdpInfo(net::SocketHandle socket);
     bool datagramSourceAdmitted(const net::HostAddress& source) const;
@@ -158,9 +173,11 @@ class ZarvoServer {
     // Serialises start and stop, which nest through serverDidStop on one thread.
     std::recursive_mutex lifecycleLock_;
 
-    // Guards the socket sets, the server socket fields, the ports, serviceRef and its socket,
-    // the instance name and the delegate pointer. Never held across a send, a receive, a
-    // close or a delegate call.
+    SocketIo& io_;
+
+    // Guards the socket sets, the server socket fields, the ports, the registration and its
+    // socket, the instance name, the admitted peers and the delegate pointer. Never held
+    // across a send, a receive, a close or a delegate call.
     mutable std::mutex lock_;
     net::SocketHandle tcpSocket4_ = net::invalidSocket;
     net::SocketHandle tcpSocket6_ = net::invalidSocket;
@@ -176,6 +193,10 @@ class ZarvoServer {
     SocketSet watchedSockets_;
     std::map<net::SocketHandle, net::HostAddress> admittedPeers_;
     ZarvoConnectionDelegate* delegate_ = nullptr;
+
+    // The message under way on each client connection. Only the loop thread touches it while
+    // the loop runs; stop() clears it once the loop has ended.
+    std::map<net::SocketHandle, FrameDecoder> streams_;
 
     // Serialises whole-message sends to clients and the closing of client sockets, so that
     // two messages never interleave on one connection and no send reaches a reused handle.
@@ -193,6 +214,8 @@ class ZarvoServer {
     std::shared_ptr<LoopControl> loopControl_;
     std::vector<std::thread> retiredThreads_;  // loops that stopped themselves
     LoopWaker waker_;
+
+    KeyFilter keyFilter_;
     RestartTimer restartTimer_{[this] { start(); }};
 };
 

@@ -71,16 +71,7 @@ std::uint16_t Application::channelPort() const {
 }
 
 bool Application::padClientConnected() const {
-    // Counted against the service sockets that are really open: one that could not be
-    // opened (an IPv6 UDP socket on a host without IPv6, say) must not hide a client.
-    const ZarvoServer::ServiceSockets own = padServer_.serviceSockets();
-    std::uint32_t serviceSockets = padServer_.hasServiceRegistration() ? 1 : 0;
-    for (net::SocketHandle socket : {own.tcp4, own.tcp6, own.udp4, own.udp6}) {
-        if (socket != net::invalidSocket) {
-            ++serviceSockets;
-        }
-    }
-    return padServer_.watchedCount() > serviceSockets;
+    return padServer_.clientCount() > 0;
 }
 
 }  // namespace pellvane::shell

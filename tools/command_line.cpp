@@ -111,7 +111,7 @@ class Parser {
             command_.deviceName = std::string(value);
         } else if (option == "--key") {
             std::uint32_t key = 0;
-            if (!parseInteger(value, key) || key >= keyIndexLimit) {
+            if (!parseInteger(value, key) || key >= wire::keyIndexLimit) {
                 return "--key takes a key position from 0 to 262, not '" + std::string(value) + "'";
             }
             command_.keys.push_back(key);
@@ -146,7 +146,7 @@ class Parser {
         std::uint32_t axis = 0;
         float position = 0.0f;
         if (!splitAssignment(assignment, id, value) || !parseInteger(id, axis) ||
-            axis >= axisIdLimit || !parseFiniteFloat(value, position)) {
+            axis >= wire::axisIdLimit || !parseFiniteFloat(value, position)) {
             return "--axis takes ID=VALUE with an axis from 0 to 13 and a number, not '" +
                    std::string(assignment) + "'";
         }
@@ -159,7 +159,7 @@ class Parser {
         std::string_view value;
         std::uint32_t button = 0;
         if (!splitAssignment(assignment, id, value) || !parseInteger(id, button) ||
-            button >= buttonLimit || (value != "0" && value != "1")) {
+            button >= wire::buttonLimit || (value != "0" && value != "1")) {
             return "--button takes N=0 or N=1 with a button from 0 to 19, not '" +
                    std::string(assignment) + "'";
         }

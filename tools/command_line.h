@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/event_messages.h"
+#include "server/wire_protocol.h"
 
 namespace pellvane::tool {
 
@@ -24,10 +24,10 @@ struct ToolCommand {
     std::uint16_t port = 0;
     std::string deviceName = "pellvane-pad";
     bool udp = false;
-    std::string text;                 // type: the text to type
-    std::vector<std::uint32_t> keys;  // type --key: key positions, pressed as one chord
-    std::string app;                  // want
-    std::vector<AxisValue> axes;      // pad
+    std::string text;                     // type: the text to type
+    std::vector<std::uint32_t> keys;      // type --key: key positions, pressed as one chord
+    std::string app;                      // want
+    std::vector<wire::GamepadPair> axes;  // pad
     std::vector<ButtonValue> buttons;
     std::vector<std::uint8_t> channelBytes;  // channel --hex
     int browseMs = 2000;                     // browse --wait

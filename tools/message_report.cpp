@@ -2,15 +2,12 @@
 
 #include <cstdio>
 
+#include "server/wire_reading.h"
+
 namespace pellvane::tool {
 namespace {
 
-constexpr std::size_t serverNameOffset = 12;
 constexpr std::size_t channelBytesShown = 64;
-
-std::uint16_t fromNetworkOrder(std::uint16_t wirePort) {
-    return static_cast<std::uint16_t>((wirePort >> 8) | (wirePort << 8));
-}
 
 std::string appLine(const wire::AppNameRecord& record) {
     return printableText(record.nameView()) + " (process " + std::to_string(record.processId) + ")";
@@ -31,48 +28,45 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-std::string serverNameOf(const Message& reply) {
-    // The name field lies at 12..139; nameView stops at its end when a server left no NUL.
-    return printableText(wire::readAppNameRecord(reply, serverNameOffset).nameView());
+std::string serverNameOf(const ReceivedMessage& reply) {
+    // nameView stops at the field's end when a server left no NUL.
+    return printableText(wire::readNameField(reply.bytes, wire::helloReplyLayout::serverName));
 }
 
-std::string describeHelloReply(const Message& reply) {
-    const auto apps = wire::readHelloReplyApps(reply);
-    std::string text = "admitted by \"" + serverNameOf(reply) + "\", " +
-                       std::to_string(apps.size()) + " application" +
-                       (apps.size() == 1 ? "" : "s") + "\n";
-    for (const auto& app : apps) {
+std::string describeHelloReply(const ReceivedMessage& reply) {
+    const wire::HelloReplyContent content = wire::readHelloReply(reply.bytes);
+    const std::size_t count = content.apps.size();
+    std::string text = "admitted by \"" + printableText(content.serverName) + "\", " +
+                       std::to_string(count) + " application" + (count == 1 ? "" : "s") + "\n";
+    for (const auto& app : content.apps) {
         text += "  " + appLine(app) + "\n";
     }
     return text;
 }
 
-UdpPorts udpPortsOf(const Message& udpInfo) {
-    return {fromNetworkOrder(wire::readU16(udpInfo, 14)),
-            fromNetworkOrder(wire::readU16(udpInfo, 30))};
-}
-
-std::string describeMessage(const Message& message) {
-    const auto header = wire::readHeader(message);
-    if (!header) {
-        return "short message\n";
-    }
-    const std::span<const std::uint8_t> body =
-        std::span(message).subspan(std::min<std::size_t>(wire::headerSize, message.size()));
-    switch (header->type) {
-        case wire::UdpInfo: {
-            const UdpPorts ports = udpPortsOf(message);
-            return "udp ports: ipv4 " + std::to_string(ports.ipv4) + ", ipv6 " +
-                   std::to_string(ports.ipv6) + "\n";
-        }
+std::string describeMessage(const ReceivedMessage& message) {
+    const std::size_t size = message.bytes.size();
+    const auto body =
+        std::span(message.bytes).subspan(std::min<std::size_t>(wire::headerSize, size));
+    const std::string otherwise = "message type " + std::to_string(message.header.type) + ", " +
+                                  std::to_string(size) + " bytes\n";
+    switch (message.header.type) {
+        case wire::UdpInfo:
+            if (const std::optional<wire::UdpPorts> ports = wire::readUdpInfo(message.bytes)) {
+                return "udp ports: ipv4 " + std::to_string(ports->ipv4) + ", ipv6 " +
+                       std::to_string(ports->ipv6) + "\n";
+            }
+            return otherwise;
         case wire::AppName:
-            return "application in front: " + appLine(wire::readAppNameRecord(message, 12)) + "\n";
+            if (const std::optional<wire::AppNameRecord> app = wire::readAppName(message)) {
+                return "application in front: " + appLine(*app) + "\n";
+            }
+            return otherwise;
         case wire::ChannelEvent:
             return "channel event, " + std::to_string(body.size()) + " bytes: " + hexBytes(body) +
                    "\n";
         default:
-            return "message type " + std::to_string(header->type) + ", " +
-                   std::to_string(message.size()) + " bytes\n";
+            return otherwise;
     }
 }
 

@@ -10,17 +10,10 @@
 namespace pellvane::tool {
 
 // The server's name from a HelloReply or Refusal.
-std::string serverNameOf(const Message& reply);
+std::string serverNameOf(const ReceivedMessage& reply);
 // The lines printed for a HelloReply: who admitted us and its application list.
-std::string describeHelloReply(const Message& reply);
+std::string describeHelloReply(const ReceivedMessage& reply);
 // One line each for UdpInfo, AppName, ChannelEvent and anything else.
-std::string describeMessage(const Message& message);
-
-// The two ports a UdpInfo announces, in host order.
-struct UdpPorts {
-    std::uint16_t ipv4 = 0;
-    std::uint16_t ipv6 = 0;
-};
-UdpPorts udpPortsOf(const Message& udpInfo);
+std::string describeMessage(const ReceivedMessage& message);
 
 }  // namespace pellvane::tool

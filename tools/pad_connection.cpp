@@ -1,8 +1,5 @@
 #include "tools/pad_connection.h"
 
-#include <algorithm>
-#include <chrono>
-
 #include "tools/service_browser.h"
 
 namespace pellvane::tool {
@@ -13,15 +10,6 @@ constexpr int sendTimeoutMs = 5000;
 constexpr int connectTimeoutMs = 10000;
 // How long DNS-SD may take to answer for a host name that the system's resolver does not know.
 constexpr int announcedHostWaitMs = 3000;
-constexpr std::size_t receiveChunk = 65536;
-
-using Clock = std::chrono::steady_clock;
-
-int millisecondsLeft(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 
 }  // namespace
 
@@ -63,11 +51,9 @@ void PadConnection::close() {
         }
     }
     received_.clear();
-    peerClosed_ = false;
 }
 
 bool PadConnection::send(std::span<const std::uint8_t> message) {
-    // One call per message: the server reads a body only as far as it has arrived.
     return socket_ != net::invalidSocket &&
            net::sendAll(socket_, message.data(), message.size(), sendTimeoutMs);
 }
@@ -84,70 +70,11 @@ bool PadConnection::sendDatagram(std::uint16_t port, std::span<const std::uint8_
     return sent == static_cast<int>(datagram.size());
 }
 
-ReadStatus PadConnection::read(Message& message, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        bool malformed = false;
-        if (takeBufferedMessage(message, malformed)) {
-            return ReadStatus::message;
-        }
-        if (malformed) {
-            return ReadStatus::malformed;
-        }
-        if (peerClosed_ || socket_ == net::invalidSocket) {
-            return ReadStatus::closed;
-        }
-        if (!fillFromSocket(millisecondsLeft(deadline))) {
-            if (peerClosed_) {
-                return ReadStatus::closed;
-            }
-            if (millisecondsLeft(deadline) == 0) {
-                return ReadStatus::timedOut;
-            }
-        }
+ReadStatus PadConnection::read(ReceivedMessage& message, int timeoutMs) {
+    if (socket_ == net::invalidSocket) {
+        return ReadStatus::closed;
     }
-}
-
-// Waits for data and appends what arrived; false when nothing came.
-bool PadConnection::fillFromSocket(int timeoutMs) {
-    net::ReadinessFlags flags[1];
-    const net::SocketHandle sockets[1] = {socket_};
-    const int ready = net::waitForReadiness(sockets, flags, timeoutMs);
-    if (ready < 0) {
-        peerClosed_ = true;
-        return false;
-    }
-    if (ready == 0 || !flags[0].readable) {
-        return false;
-    }
-    std::uint8_t chunk[receiveChunk];
-    const int received = net::receiveSome(socket_, chunk, sizeof chunk);
-    if (received == net::transferWouldBlock) {
-        return false;
-    }
-    if (received <= 0) {
-        peerClosed_ = true;
-        return false;
-    }
-    received_.insert(received_.end(), chunk, chunk + received);
-    return true;
-}
-
-bool PadConnection::takeBufferedMessage(Message& message, bool& malformed) {
-    const auto header = wire::readHeader(received_);
-    if (!header) {
-        return false;
-    }
-    if (!wire::isValidPacketSize(header->packetSize)) {
-        malformed = true;  // the stream can no longer be followed
-        return false;
-    }
-    if (received_.size() < header->packetSize) {
-        return false;
-    }
-    message.assign(received_.begin(), received_.begin() + header->packetSize);
-    received_.erase(received_.begin(), received_.begin() + header->packetSize);
-    return true;
+    return readMessage(socket_, received_, message, timeoutMs);
 }
 
 }  // namespace pellvane::tool

@@ -5,14 +5,13 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "platform/sockets.h"
+#include "server/frame_decoder.h"
 #include "server/wire_protocol.h"
+#include "tools/message_stream.h"
 
 namespace pellvane::tool {
-
-enum class ReadStatus { message, timedOut, closed, malformed };
 
 class PadConnection {
   public:
@@ -34,20 +33,16 @@ class PadConnection {
     bool sendDatagram(std::uint16_t port, std::span<const std::uint8_t> datagram);
 
     // The next whole message, waiting up to `timeoutMs`.
-    ReadStatus read(Message& message, int timeoutMs);
+    ReadStatus read(ReceivedMessage& message, int timeoutMs);
 
     net::Family family() const { return address_.family; }
     const char* address() const { return address_.text.data(); }
 
   private:
-    bool fillFromSocket(int timeoutMs);
-    bool takeBufferedMessage(Message& message, bool& malformed);
-
     net::SocketHandle socket_ = net::invalidSocket;
     net::SocketHandle datagramSocket_ = net::invalidSocket;
     net::NumericAddress address_;
-    std::vector<std::uint8_t> received_;  // bytes read but not yet handed out as a message
-    bool peerClosed_ = false;
+    FrameDecoder received_;  // bytes read but not yet handed out as a message
 };
 
 }  // namespace pellvane::tool

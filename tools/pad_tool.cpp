@@ -4,8 +4,9 @@
 #include <chrono>
 #include <thread>
 
+#include "server/wire_building.h"
+#include "server/wire_reading.h"
 #include "tools/command_line.h"
-#include "tools/event_messages.h"
 #include "tools/message_report.h"
 #include "tools/pad_connection.h"
 #include "tools/service_browser.h"
@@ -60,7 +61,7 @@ class Session {
             case CommandKind::type:
                 return sendEvents(keyMessages());
             case CommandKind::want:
-                return sendEvents({buildWantedApp(command_.app)});
+                return sendEvents({wantedAppMessage()});
             case CommandKind::pad:
                 return sendEvents(gamepadMessages());
             case CommandKind::channel:
@@ -112,12 +113,12 @@ class Session {
     }
 
     Failure awaitAdmission(bool report) {
-        Message reply;
+        ReceivedMessage reply;
         if (Failure failed =
                 readFailure(connection_.read(reply, command_.answerTimeoutMs), "admission")) {
             return failed;
         }
-        const std::uint32_t type = wire::readU32(reply, 4);
+        const std::uint32_t type = reply.header.type;
         if (type == wire::Refusal) {
             return {exitRefused, "refused by the server \"" + serverNameOf(reply) + "\""};
         }
@@ -129,7 +130,7 @@ class Session {
         }
         // A broadcast (the application in front, a channel event) may overtake the UdpInfo.
         for (;;) {
-            Message info;
+            ReceivedMessage info;
             if (Failure failed = readFailure(connection_.read(info, command_.answerTimeoutMs),
                                              "the UDP ports")) {
                 return failed;
@@ -137,12 +138,13 @@ class Session {
             if (report) {
                 out_ << describeMessage(info) << std::flush;
             }
-            if (wire::readU32(info, 4) == wire::UdpInfo) {
-                if (info.size() != wire::udpInfoSize) {
+            if (info.header.type == wire::UdpInfo) {
+                const std::optional<wire::UdpPorts> ports = wire::readUdpInfo(info.bytes);
+                if (!ports) {
                     return {exitFailed,
                             "the server announced its UDP ports in a malformed message"};
                 }
-                ports_ = udpPortsOf(info);
+                ports_ = *ports;
                 return {};
             }
         }
@@ -153,7 +155,7 @@ class Session {
             return failed;
         }
         while (!stop_.requested()) {
-            Message message;
+            ReceivedMessage message;
             const ReadStatus status = connection_.read(message, connectPollMs);
             if (status == ReadStatus::timedOut) {
                 continue;
@@ -197,7 +199,7 @@ class Session {
             return failed;
         }
         // A channel service admits on the first message and then relays it.
-        if (!connection_.send(buildChannelEvent(command_.channelBytes))) {
+        if (!connection_.send(wire::buildChannelEvent(command_.channelBytes))) {
             return {exitConnectionClosed, "connection closed by the server while sending"};
         }
         Failure failed = awaitAdmission(false);
@@ -221,25 +223,25 @@ class Session {
         std::vector<Message> messages;
         if (!command_.keys.empty()) {
             // A chord: pressed in order, released in reverse order.
-            std::vector<KeyEntry> entries;
+            std::vector<wire::KeyEntry> entries;
             for (std::uint32_t key : command_.keys) {
-                entries.push_back({noKey, key});
+                entries.push_back({.keyIndex = key});
             }
-            messages.push_back(buildKeyMessage(wire::KeyDown, entries));
+            messages.push_back(wire::buildKeyMessage(wire::KeyDown, entries));
             std::reverse(entries.begin(), entries.end());
-            messages.push_back(buildKeyMessage(wire::KeyUp, entries));
+            messages.push_back(wire::buildKeyMessage(wire::KeyUp, entries));
             return messages;
         }
         // Each character goes down and up on its own; a character outside the Basic
         // Multilingual Plane travels as its two code units in one message.
         const auto characters = utf16CharactersFromUtf8(command_.text);  // checked when parsed
         for (const std::u16string& character : characters.value_or(std::vector<std::u16string>{})) {
-            std::vector<KeyEntry> entries;
+            std::vector<wire::KeyEntry> entries;
             for (char16_t unit : character) {
-                entries.push_back({unit, noKey});
+                entries.push_back({.character = unit});
             }
-            messages.push_back(buildKeyMessage(wire::KeyDown, entries));
-            messages.push_back(buildKeyMessage(wire::KeyUp, entries));
+            messages.push_back(wire::buildKeyMessage(wire::KeyDown, entries));
+            messages.push_back(wire::buildKeyMessage(wire::KeyUp, entries));
         }
         return messages;
     }
@@ -247,19 +249,28 @@ class Session {
     std::vector<Message> gamepadMessages() const {
         std::vector<Message> messages;
         if (!command_.axes.empty()) {
-            messages.push_back(buildGamepadAxes(command_.axes));
+            messages.push_back(wire::buildGamepadEvent(wire::gamepadAxes, command_.axes));
         }
         for (const ButtonValue& button : command_.buttons) {
-            messages.push_back(buildGamepadButton(button.button, button.pressed));
+            // 1.0 presses, 0.0 releases.
+            const wire::GamepadPair pair{button.button, button.pressed ? 1.0f : 0.0f};
+            messages.push_back(wire::buildGamepadEvent(wire::gamepadButton, {&pair, 1}));
         }
         return messages;
+    }
+
+    // The application the pad's layout is meant for; the name was checked to fit in 127 bytes.
+    Message wantedAppMessage() const {
+        wire::AppNameRecord record;
+        record.setName(command_.app);
+        return wire::buildAppName(record);
     }
 
     const ToolCommand& command_;
     std::ostream& out_;
     const StopSignal& stop_;
     PadConnection connection_;
-    UdpPorts ports_;
+    wire::UdpPorts ports_;
 };
 
 }  // namespace

@@ -1,133 +1,200 @@
 #include "fuzz/support/intake_driver.h"
 
-#include <chrono>
+#include <algorithm>
+#include <cstring>
 
 namespace pellvane::fuzzing {
 namespace {
 
 constexpr std::size_t datagramBufferSize = 65535;
-constexpr int ipv4SourceLength = 16;
-constexpr int acceptWaitMs = 1000;
-// More passes than a stream of fuzz input can need to be read to its end.
-constexpr int maxPassesAfterClose = 1 << 20;
 
-net::SocketHandle datagramSocketOn(const char* host) {
-    const net::SocketHandle socket = net::openSocket(net::Family::ipv4, net::Transport::datagram);
-    if (socket != net::invalidSocket && !net::bindAddress(socket, net::Family::ipv4, host, 0)) {
-        net::closeSocket(socket);
-        return net::invalidSocket;
-    }
-    return socket;
+net::HostAddress ipv4Host(std::uint8_t last) {
+    net::HostAddress host;
+    host.bytes[0] = 127;
+    host.bytes[3] = last;
+    return host;
 }
 
-void closeIfOpen(net::SocketHandle& socket) {
-    if (socket != net::invalidSocket) {
-        net::closeSocket(socket);
-        socket = net::invalidSocket;
-    }
-}
+// The client connects from 127.0.0.1; foreign datagrams come from 127.0.0.2.
+const net::HostAddress clientHost = ipv4Host(1);
+const net::HostAddress foreignHost = ipv4Host(2);
 
 }  // namespace
 
-IntakeDriver::IntakeDriver(const IntakeSettings& settings)
-    : server_("FuzzHost", settings.autoAdmit ? "_kespchan._tcp" : "_kesp._tcp",
-              settings.autoAdmit ? "local." : ""),
-      datagramBuffer_(datagramBufferSize) {
-    server_.setAutoAdmit(settings.autoAdmit);
-    server_.setDelegate(&delegate_);
-    delegate_.setAdmitAnswer(settings.refuse ? 0 : 1);
-    if (settings.listApps) {
-        std::vector<wire::AppNameRecord> apps(3);
-        apps[0].setName("notepad");
-        apps[1].setName("calc");
-        apps[2].setName(std::string(200, 'x'));
-        delegate_.setApplications(apps);
-    }
-    listener_ = net::openSocket(net::Family::ipv4, net::Transport::stream);
-    int length = 0;
-    std::uint16_t port = 0;
-    if (listener_ == net::invalidSocket || !net::bindLoopback(listener_, net::Family::ipv4, 0) ||
-        !net::listenOn(listener_, 4)) {
-        closeIfOpen(listener_);
-    }
-    datagramIn_ = datagramSocketOn("127.0.0.1");
-    if (datagramIn_ != net::invalidSocket && net::boundPort(datagramIn_, port, length)) {
-        datagramPort_ = port;
-        net::setNonBlocking(datagramIn_);
-    }
-    localSender_ = datagramSocketOn("127.0.0.1");
-    foreignSender_ = datagramSocketOn("127.0.0.2");
+void MemorySocketIo::reset() {
+    connectPending_ = clientOpen_ = clientClosed_ = false;
+    toServer_.clear();
+    readOffset_ = 0;
+    datagrams_.clear();
+    bytesSent_ = 0;
 }
 
-IntakeDriver::~IntakeDriver() {
-    server_.shutDown();  // closes the accepted side if the server still holds it
-    closeIfOpen(client_);
-    closeIfOpen(listener_);
-    closeIfOpen(datagramIn_);
-    closeIfOpen(localSender_);
-    closeIfOpen(foreignSender_);
+void MemorySocketIo::shrink() {
+    toServer_ = {};
+    datagrams_ = {};
 }
 
-bool IntakeDriver::connectClient() {
-    std::uint16_t port = 0;
-    int length = 0;
-    if (listener_ == net::invalidSocket || !net::boundPort(listener_, port, length)) {
+void MemorySocketIo::queueDatagram(std::span<const std::uint8_t> bytes,
+                                   const net::HostAddress& source) {
+    datagrams_.push_back({std::vector<std::uint8_t>(bytes.begin(), bytes.end()), source});
+}
+
+net::SocketHandle MemorySocketIo::accept(net::SocketHandle from) {
+    if (from != listener || !connectPending_) {
+        return net::invalidSocket;
+    }
+    connectPending_ = false;
+    clientOpen_ = true;
+    return client;
+}
+
+int MemorySocketIo::receive(net::SocketHandle socket, std::span<std::uint8_t> into) {
+    if (socket != client || !clientOpen_) {
+        return net::transferFailed;
+    }
+    if (unread() == 0) {
+        return clientClosed_ ? 0 : net::transferWouldBlock;
+    }
+    const std::size_t taken = std::min(into.size(), unread());
+    std::memcpy(into.data(), toServer_.data() + readOffset_, taken);
+    readOffset_ += taken;
+    return static_cast<int>(taken);
+}
+
+int MemorySocketIo::receiveDatagram(net::SocketHandle socket, std::span<std::uint8_t> into,
+                                    net::DatagramSource& source) {
+    if (socket != datagramSocket || datagrams_.empty()) {
+        return net::transferWouldBlock;
+    }
+    const Datagram next = std::move(datagrams_.front());
+    datagrams_.pop_front();
+    // A datagram longer than the buffer is cut to it, as the system does.
+    const std::size_t taken = std::min(into.size(), next.bytes.size());
+    std::copy_n(next.bytes.begin(), taken, into.begin());
+    source.host = next.source;
+    source.sourceLength = net::ipv4AddressLength;
+    return static_cast<int>(taken);
+}
+
+bool MemorySocketIo::sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message,
+                               int) {
+    if (socket != client || !clientOpen_) {
         return false;
     }
-    client_ = net::openSocket(net::Family::ipv4, net::Transport::stream);
-    if (client_ == net::invalidSocket ||
-        !net::connectTo(client_, net::Family::ipv4, "127.0.0.1", port)) {
-        return false;
-    }
-    net::ReadinessFlags flags[1];
-    const net::SocketHandle sockets[1] = {listener_};
-    if (net::waitForReadiness(sockets, flags, acceptWaitMs) <= 0) {
-        return false;
-    }
-    server_.acceptClient(listener_);
-    std::lock_guard guard(server_.lock_);
-    const auto pending = server_.pendingClients_.entries();
-    if (pending.size() != 1) {
-        return false;
-    }
-    accepted_ = pending[0];
+    bytesSent_ += message.size();
     return true;
 }
 
+bool MemorySocketIo::peerHost(net::SocketHandle socket, net::HostAddress& host) {
+    if (socket != client || !clientOpen_) {
+        return false;
+    }
+    host = clientHost;
+    return true;
+}
+
+int MemorySocketIo::close(net::SocketHandle socket) {
+    if (socket != client || !clientOpen_) {
+        return -1;
+    }
+    clientOpen_ = false;
+    toServer_.clear();
+    readOffset_ = 0;
+    return 0;
+}
+
+IntakeDriver::IntakeDriver()
+    : padServer_("FuzzHost", "_kesp._tcp", "", io_),
+      channelServer_("FuzzHost", "_kespchan._tcp", "local.", io_) {
+    channelServer_.setAutoAdmit(true);
+}
+
+IntakeDriver::~IntakeDriver() {
+    padServer_.shutDown();
+    channelServer_.shutDown();
+}
+
+std::unique_ptr<wire::AppList> NotingDelegate::applicationList(ZarvoServer*,
+                                                               const ReceivedMessage*) {
+    if (!listApps) {
+        return nullptr;
+    }
+    auto list = std::make_unique<wire::AppList>();
+    list->records.resize(3);
+    list->records[0].setName("notepad");
+    list->records[1].setName("calc");
+    list->records[2].setName(std::string(200, 'x'));
+    return list;
+}
+
+void NotingDelegate::reset(int answer, bool apps) {
+    admitAnswer = answer;
+    listApps = apps;
+    questions = admissions = 0;
+    messages.clear();
+}
+
+void IntakeDriver::begin(const IntakeSettings& settings) {
+    io_.reset();
+    server_ = settings.autoAdmit ? &channelServer_ : &padServer_;
+    delegate_.reset(settings.refuse ? 0 : 1, settings.listApps);
+    server_->setDelegate(&delegate_);
+}
+
+// Everything a run made is released again before it returns, so that libFuzzer's leak
+// check sees each run balanced.
+void IntakeDriver::end() {
+    if (clientWatched()) {
+        closeClient();
+    }
+    server_->setDelegate(nullptr);
+    delegate_.reset(1, false);
+    io_.reset();
+    io_.shrink();
+}
+
+bool IntakeDriver::connectClient() {
+    io_.connect();
+    server_->acceptClient(MemorySocketIo::listener);
+    return clientWatched();
+}
+
 bool IntakeDriver::clientWatched() const {
-    std::lock_guard guard(server_.lock_);
-    return accepted_ != net::invalidSocket && server_.watchedSockets_.contains(accepted_);
+    std::lock_guard guard(server_->lock_);
+    return server_->watchedSockets_.contains(MemorySocketIo::client);
+}
+
+std::size_t IntakeDriver::heldByServer() const {
+    std::lock_guard guard(server_->lock_);
+    return server_->watchedSockets_.count() + server_->pendingClients_.count() +
+           server_->admittedPeers_.size() + server_->streams_.size();
+}
+
+void IntakeDriver::takeWhileReadable() {
+    while (io_.hasUnreadBytes() && clientWatched()) {
+        server_->takeMessages(MemorySocketIo::client);
+    }
 }
 
 void IntakeDriver::feed(std::span<const std::uint8_t> bytes) {
     if (!clientWatched()) {
-        return;  // dropped: the handle is closed and may belong to something else now
-    }
-    if (!bytes.empty() && !net::sendAll(client_, bytes.data(), bytes.size(), acceptWaitMs)) {
         return;
     }
-    server_.takeHeader(accepted_);
+    io_.write(bytes);
+    takeWhileReadable();
 }
 
 void IntakeDriver::closeClient() {
-    closeIfOpen(client_);
-    // The loop keeps finding the socket readable until it has read what is left and then
-    // the end of the stream; each pass takes at least one byte, so this ends.
-    for (int pass = 0; pass < maxPassesAfterClose && clientWatched(); ++pass) {
-        server_.takeHeader(accepted_);
-    }
+    io_.closeClientSide();
+    takeWhileReadable();
 }
 
 void IntakeDriver::datagram(std::span<const std::uint8_t> bytes, bool foreign) {
-    const net::SocketHandle sender = foreign ? foreignSender_ : localSender_;
-    if (sender == net::invalidSocket || datagramPort_ == 0) {
-        return;
-    }
-    if (net::sendDatagram(sender, net::Family::ipv4, "127.0.0.1", datagramPort_, bytes.data(),
-                          bytes.size()) != static_cast<int>(bytes.size())) {
-        return;
-    }
-    server_.takeDatagram(datagramIn_, ipv4SourceLength, datagramBuffer_);
+    // Like the loop's, made once and used for every datagram.
+    static std::vector<std::uint8_t> buffer(datagramBufferSize);
+    io_.queueDatagram(bytes, foreign ? foreignHost : clientHost);
+    server_->takeDatagram(MemorySocketIo::datagramSocket, ZarvoServer::SocketKind::datagram4,
+                          buffer);
 }
 
 }  // namespace pellvane::fuzzing

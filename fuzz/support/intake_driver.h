@@ -1,15 +1,18 @@
-// Drives a server's intake without its loop thread: a loopback client writes bytes, and
-// the driver runs the step the loop would run when the socket turns readable. Each cut in
-// the stream therefore lands exactly where the input says, on every execution.
+// Drives a server's intake without its loop thread and without sockets: an in-memory
+// SocketIo stands in for the client connection and the datagram socket, and the driver runs
+// the steps the loop would run while they are readable. Each cut in the stream therefore
+// lands exactly where the input says, on every execution.
+//
+// The servers are made once and serve every run: a run ends with the client gone, which
+// must leave a server as it was before the run (the fuzz targets check it).
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <deque>
 #include <span>
+#include <vector>
 
-#include "platform/sockets.h"
 #include "server/zarvo_server.h"
-#include "tests/support/recording_delegate.h"
 
 namespace pellvane::fuzzing {
 
@@ -19,40 +22,117 @@ struct IntakeSettings {
     bool listApps = false;   // admissions hand over a few applications
 };
 
+// Notes what the intake hands on. No locks: a fuzz target runs on one thread.
+class NotingDelegate final : public ZarvoConnectionDelegate {
+  public:
+    void serverDidPublish(ZarvoServer*) override {}
+    void resetRetryCount(ZarvoServer*) override {}
+    void serverDidAdmitClient(ZarvoServer*) override { ++admissions; }
+    void serverDidStop(ZarvoServer*) override {}
+    void reservedNotification(ZarvoServer*) override {}
+    int shouldAdmitClient(ZarvoServer*, const ReceivedMessage*) override {
+        ++questions;
+        return admitAnswer;
+    }
+    std::unique_ptr<wire::AppList> applicationList(ZarvoServer*, const ReceivedMessage*) override;
+    void serverDidReceiveMessage(ZarvoServer*, ReceivedMessage message) override {
+        messages.push_back(std::move(message));
+    }
+    // Back to a fresh delegate that answers `answer` and lists the applications or none.
+    void reset(int answer, bool listApps);
+
+    int admitAnswer = 1;
+    bool listApps = false;
+    int questions = 0;
+    int admissions = 0;
+    std::vector<ReceivedMessage> messages;
+};
+
+// One client connection and one datagram socket, in memory.
+class MemorySocketIo final : public SocketIo {
+  public:
+    static constexpr net::SocketHandle listener = 1;
+    static constexpr net::SocketHandle client = 2;
+    static constexpr net::SocketHandle datagramSocket = 3;
+
+    void reset();
+    // Gives the memory of the last run back.
+    void shrink();
+    void connect() { connectPending_ = true; }
+    void write(std::span<const std::uint8_t> bytes) {
+        toServer_.insert(toServer_.end(), bytes.begin(), bytes.end());
+    }
+    void closeClientSide() { clientClosed_ = true; }
+    bool hasUnreadBytes() const { return unread() > 0 || clientClosed_; }
+    void queueDatagram(std::span<const std::uint8_t> bytes, const net::HostAddress& source);
+    std::size_t bytesSent() const { return bytesSent_; }
+
+    net::SocketHandle accept(net::SocketHandle listener) override;
+    int receive(net::SocketHandle socket, std::span<std::uint8_t> into) override;
+    int receiveDatagram(net::SocketHandle socket, std::span<std::uint8_t> into,
+                        net::DatagramSource& source) override;
+    bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message,
+                   int timeoutMs) override;
+    bool peerHost(net::SocketHandle socket, net::HostAddress& host) override;
+    void shutdown(net::SocketHandle) override {}
+    int close(net::SocketHandle socket) override;
+
+  private:
+    struct Datagram {
+        std::vector<std::uint8_t> bytes;
+        net::HostAddress source;
+    };
+
+    std::size_t unread() const { return toServer_.size() - readOffset_; }
+
+    bool connectPending_ = false;
+    bool clientOpen_ = false;
+    bool clientClosed_ = false;
+    std::vector<std::uint8_t> toServer_;  // what the client wrote, from readOffset_ on unread
+    std::size_t readOffset_ = 0;
+    std::deque<Datagram> datagrams_;
+    std::size_t bytesSent_ = 0;
+};
+
 class IntakeDriver {
   public:
-    explicit IntakeDriver(const IntakeSettings& settings);
+    IntakeDriver();
     ~IntakeDriver();
     IntakeDriver(const IntakeDriver&) = delete;
     IntakeDriver& operator=(const IntakeDriver&) = delete;
 
-    // Connects a client that the server accepts as pending; false when loopback fails.
+    // Starts a run on the pad service (or, with autoAdmit, the channel service) with a fresh
+    // recording delegate.
+    void begin(const IntakeSettings& settings);
+    // Ends the run: the client goes away, if the server still holds it.
+    void end();
+
+    // A client connects and the server accepts it as pending.
     bool connectClient();
-    // Writes the bytes from the client, then runs one header intake for its connection.
-    // Does nothing once the server has dropped the client.
+    // The client writes the bytes; the server takes them as the loop does while the
+    // connection is readable. Does nothing once the server has dropped the client.
     void feed(std::span<const std::uint8_t> bytes);
-    // Closes the client's connection and lets the server read to its end, as the loop would.
+    // The client closes its side and the server reads to the end, as the loop would.
     void closeClient();
     bool clientWatched() const;
-    std::uint32_t watchedCount() const { return server_.watchedCount(); }
+    // What the server of this run still holds: watched sockets, pending clients, admitted
+    // peers and partial messages.
+    std::size_t heldByServer() const;
 
-    // Sends one datagram to the driver's datagram socket and runs one datagram intake.
-    // `foreign` sends it from 127.0.0.2, a host that never connected.
+    // One datagram through the datagram intake, from the admitted host, or with `foreign`
+    // from a host that never connected.
     void datagram(std::span<const std::uint8_t> bytes, bool foreign);
 
-    testing::RecordingDelegate& delegate() { return delegate_; }
+    NotingDelegate& delegate() { return delegate_; }
 
   private:
-    testing::RecordingDelegate delegate_;
-    ZarvoServer server_;
-    net::SocketHandle listener_ = net::invalidSocket;
-    net::SocketHandle client_ = net::invalidSocket;
-    net::SocketHandle accepted_ = net::invalidSocket;  // the server's side; the server closes it
-    net::SocketHandle datagramIn_ = net::invalidSocket;
-    std::uint16_t datagramPort_ = 0;
-    net::SocketHandle localSender_ = net::invalidSocket;
-    net::SocketHandle foreignSender_ = net::invalidSocket;
-    std::vector<std::uint8_t> datagramBuffer_;
+    void takeWhileReadable();
+
+    NotingDelegate delegate_;
+    MemorySocketIo io_;
+    ZarvoServer padServer_;
+    ZarvoServer channelServer_;
+    ZarvoServer* server_ = &padServer_;
 };
 
 }  // namespace pellvane::fuzzing

@@ -179,6 +179,11 @@ bool FakeHid::writeReport(platform::HidHandle handle, std::span<const std::uint8
     return true;
 }
 
+void FakeHid::clearReports() {
+    std::lock_guard guard(mutex_);
+    reports_.clear();
+}
+
 std::uint32_t FakeHid::lastError() {
     std::lock_guard guard(mutex_);
     return lastError_;

@@ -59,6 +59,9 @@ class FakeHid final : public platform::Hid {
     bool writeReport(platform::HidHandle handle, std::span<const std::uint8_t> report) override;
     std::uint32_t lastError() override;
 
+    // Forgets the reports written so far (a long fuzzing run writes millions).
+    void clearReports();
+
     // What happened so far.
     struct Report {
         std::size_t interfaceIndex = 0;

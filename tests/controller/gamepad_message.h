@@ -1,8 +1,7 @@
-// Builds GamepadEvent messages for tests.
+// GamepadEvent bodies for tests, as the wire protocol hands them to the controller.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -10,15 +9,12 @@
 
 namespace pellvane::testing {
 
-struct GamepadPair {
-    std::uint32_t id = 0;
-    float value = 0.0f;
-};
+inline wire::GamepadEventBody axesEvent(std::vector<wire::GamepadPair> pairs) {
+    return {wire::gamepadAxes, std::move(pairs)};
+}
 
-// A type 8 message holding `pairs`; `claimedPairs` overrides the pairCount field.
-Message gamepadMessage(std::uint32_t kind, const std::vector<GamepadPair>& pairs,
-                       std::optional<std::uint32_t> claimedPairs = std::nullopt);
-Message axesMessage(const std::vector<GamepadPair>& pairs);
-Message buttonMessage(std::uint32_t button, float value);
+inline wire::GamepadEventBody buttonEvent(std::uint32_t button, float value) {
+    return {wire::gamepadButton, {{button, value}}};
+}
 
 }  // namespace pellvane::testing

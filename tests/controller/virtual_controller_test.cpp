@@ -13,12 +13,11 @@
 namespace pellvane {
 namespace {
 
-using testing::axesMessage;
-using testing::buttonMessage;
+using testing::axesEvent;
+using testing::buttonEvent;
 using testing::controllerInterface;
 using testing::DebugCapture;
 using testing::FakeHid;
-using testing::gamepadMessage;
 
 std::vector<std::uint8_t> restReport() {
     std::vector<std::uint8_t> report(65, 0);
@@ -96,7 +95,7 @@ TEST_F(VirtualControllerTest, OpenWritesTheRestReportToTheUsageOneInterface) {
 
 TEST_F(VirtualControllerTest, OpenWhileOpenKeepsTheStateAndWritesNothing) {
     open();
-    controller.handleGamepadEvent(buttonMessage(3, 1.0f));
+    controller.handleGamepadEvent(buttonEvent(3, 1.0f));
     const ControllerState before = controller.state();
     DebugCapture capture;
     EXPECT_EQ(controller.openController(), 1);
@@ -156,8 +155,8 @@ TEST_F(VirtualControllerTest, DestructionClosesAnOpenController) {
 
 TEST_F(VirtualControllerTest, EventsWhileClosedDoNothingAndNeverOpen) {
     DebugCapture capture;
-    controller.handleGamepadEvent(axesMessage({{0, 1.0f}}));
-    controller.handleGamepadEvent(buttonMessage(1, 1.0f));
+    controller.handleGamepadEvent(axesEvent({{0, 1.0f}}));
+    controller.handleGamepadEvent(buttonEvent(1, 1.0f));
     EXPECT_EQ(hid.setsOpened(), 0);
     EXPECT_EQ(hid.reportCount(), 0u);
     EXPECT_TRUE(capture.lines().empty());
@@ -165,7 +164,7 @@ TEST_F(VirtualControllerTest, EventsWhileClosedDoNothingAndNeverOpen) {
 
 TEST_F(VirtualControllerTest, EachAcceptedEventWritesOneWholeReport) {
     open();
-    controller.handleGamepadEvent(axesMessage({{0, 1.0f}, {1, 0.0f}}));
+    controller.handleGamepadEvent(axesEvent({{0, 1.0f}, {1, 0.0f}}));
     ASSERT_EQ(hid.reportCount(), 2u);
     auto expected = restReport();
     expected[3 + 7] = 255;
@@ -173,37 +172,36 @@ TEST_F(VirtualControllerTest, EachAcceptedEventWritesOneWholeReport) {
     EXPECT_EQ(lastReport(), expected);
 
     // An axis id that names no slot still reports the (unchanged) state.
-    controller.handleGamepadEvent(axesMessage({{14, 1.0f}}));
+    controller.handleGamepadEvent(axesEvent({{14, 1.0f}}));
     ASSERT_EQ(hid.reportCount(), 3u);
     EXPECT_EQ(lastReport(), expected);
 
-    controller.handleGamepadEvent(buttonMessage(19, 1.0f));
-    controller.handleGamepadEvent(buttonMessage(19, 1.0f));
+    controller.handleGamepadEvent(buttonEvent(19, 1.0f));
+    controller.handleGamepadEvent(buttonEvent(19, 1.0f));
     ASSERT_EQ(hid.reportCount(), 5u);
     expected[19] = 0x80;
     EXPECT_EQ(hid.reports()[3].bytes, expected);
     EXPECT_EQ(lastReport(), expected);
-    controller.handleGamepadEvent(buttonMessage(19, 0.0f));
+    controller.handleGamepadEvent(buttonEvent(19, 0.0f));
     expected[19] = 0x00;
     EXPECT_EQ(lastReport(), expected);
 }
 
 TEST_F(VirtualControllerTest, PressThenReleaseKeepsTheHatCentred) {
     open();
-    controller.handleGamepadEvent(buttonMessage(0, 0.5f));
+    controller.handleGamepadEvent(buttonEvent(0, 0.5f));
     EXPECT_EQ(lastReport()[17], 0x18);
-    controller.handleGamepadEvent(buttonMessage(0, -1.0f));
+    controller.handleGamepadEvent(buttonEvent(0, -1.0f));
     EXPECT_EQ(lastReport()[17], 0x08);
     EXPECT_EQ(hid.reportCount(), 3u);
 }
 
 TEST_F(VirtualControllerTest, RejectedEventsWriteNoReport) {
     open();
-    controller.handleGamepadEvent(buttonMessage(20, 1.0f));
-    controller.handleGamepadEvent(gamepadMessage(2, {{0, 1.0f}}, 0));
-    controller.handleGamepadEvent(gamepadMessage(1, {{0, 1.0f}}, 0));
-    controller.handleGamepadEvent(gamepadMessage(7, {{0, 1.0f}}));
-    controller.handleGamepadEvent(gamepadMessage(1, {{0, 1.0f}}, 3));
+    controller.handleGamepadEvent(buttonEvent(20, 1.0f));
+    controller.handleGamepadEvent({wire::gamepadButton, {}});
+    controller.handleGamepadEvent({wire::gamepadAxes, {}});
+    controller.handleGamepadEvent({7, {{0, 1.0f}}});
     EXPECT_EQ(hid.reportCount(), 1u);
     ControllerState rest;
     resetControllerState(&rest);
@@ -215,11 +213,11 @@ TEST_F(VirtualControllerTest, ARefusedLaterReportKeepsTheChangeForTheNext) {
     hid.refuseWrites(1);
     DebugCapture capture;
     ::testing::internal::CaptureStdout();
-    controller.handleGamepadEvent(buttonMessage(4, 1.0f));
+    controller.handleGamepadEvent(buttonEvent(4, 1.0f));
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "failed WriteFile 1167\n");
     EXPECT_EQ(capture.lines(), std::vector<std::string>{"SetOutputReport FAILED!\n"});
     EXPECT_TRUE(controller.isOpen());
-    controller.handleGamepadEvent(buttonMessage(5, 1.0f));
+    controller.handleGamepadEvent(buttonEvent(5, 1.0f));
     const auto report = lastReport();
     EXPECT_EQ(report[18], 0x03);  // buttons 4 and 5: bits 0 and 1 of state byte 15
     EXPECT_EQ(hid.reportCount(), 2u);
@@ -227,7 +225,7 @@ TEST_F(VirtualControllerTest, ARefusedLaterReportKeepsTheChangeForTheNext) {
 
 TEST_F(VirtualControllerTest, AnAdmissionAfterAClientLeftKeepsHeldButtons) {
     open();
-    controller.handleGamepadEvent(buttonMessage(7, 1.0f));
+    controller.handleGamepadEvent(buttonEvent(7, 1.0f));
     EXPECT_EQ(controller.openController(), 1);
     EXPECT_TRUE(isButtonSet(controller.state(), 7));
 }
@@ -241,7 +239,7 @@ TEST_F(VirtualControllerTest, CloseNeverOverlapsAnOpenOrAReportWrite) {
         std::atomic<bool> stop{false};
         std::thread loop([&] {
             for (int i = 0; !stop.load(); ++i) {
-                controller.handleGamepadEvent(axesMessage({{0, (i % 256) / 255.0f}}));
+                controller.handleGamepadEvent(axesEvent({{0, (i % 256) / 255.0f}}));
                 if (i % 50 == 0) {
                     controller.openController();
                 }

@@ -4,6 +4,8 @@
 
 #include "delegates/admission_prompt.h"
 #include "delegates/conn_delegate_w32.h"
+#include "server/wire_building.h"
+#include "server/wire_reading.h"
 #include "tests/delegates/delegate_test_support.h"
 #include "tests/fakes/fake_desktop.h"
 #include "tests/fakes/fake_dialogs.h"
@@ -24,7 +26,10 @@ class ConnDelegate : public ::testing::Test {
         desktop.addWindow(100);
     }
 
-    int ask(const Message& hello) { return delegate.shouldAdmitClient(nullptr, &hello); }
+    int ask(const Message& hello) {
+        const ReceivedMessage message = received(hello);
+        return delegate.shouldAdmitClient(nullptr, &message);
+    }
 
     FakeKeyboard keyboard;
     FakeDesktop desktop;
@@ -106,39 +111,42 @@ TEST_F(ConnDelegate, ApplicationListIsBuiltAfreshEachTime) {
 
 TEST_F(ConnDelegate, RoutesEachTypeToItsHandler) {
     DebugCapture capture;
-    const Message gamepad = makeMessage(wire::GamepadEvent, 0, 28, 3);
-    delegate.serverDidReceiveMessage(&server, gamepad);
-    EXPECT_EQ(controller.events(), std::vector<Message>{gamepad});
+    const wire::GamepadEventBody gamepad{wire::gamepadButton, {{3, 1.0f}}};
+    delegate.serverDidReceiveMessage(
+        &server, received(wire::buildGamepadEvent(gamepad.kind, gamepad.pairs)));
+    EXPECT_EQ(controller.events(), std::vector{gamepad});
+    // Pairs that do not all lie inside the message never reach the controller.
+    delegate.serverDidReceiveMessage(&server, received(makeMessage(wire::GamepadEvent, 0, 28, 3)));
+    EXPECT_EQ(controller.events().size(), 1u);
 
     delegate.serverDidReceiveMessage(&server, keyMessage(wire::KeyDown, {keyAt(0)}));
     delegate.serverDidReceiveMessage(&server, keyMessage(wire::KeyUp, {keyAt(0)}));
     EXPECT_EQ(keyboard.records(),
               (std::vector<keyboard::KeyRecord>{{0, 0x1E, 0x8, 0}, {0, 0x1E, 0xA, 0}}));
 
-    wire::AppNameRecord wanted;
-    wanted.setName("<generic>");
-    delegate.serverDidReceiveMessage(&server, wire::buildAppName(wanted));
-    EXPECT_EQ(server.wantedApp.nameView(), "<generic>");
+    delegate.serverDidReceiveMessage(&server, received(wire::buildAppName(named("<generic>"))));
+    EXPECT_EQ(server.keyFilter().wantedApp().nameView(), "<generic>");
     EXPECT_EQ(capture.count("Received wanted appplication: "), 1);
     EXPECT_EQ(capture.count("Delegate: none event!\n"), 0);
 
-    for (std::uint32_t type : {1u, 2u, 3u, 7u, 9u, 10u, 0xFFFFFFFFu}) {
-        delegate.serverDidReceiveMessage(&server, makeMessage(type, 0, 132));
+    for (std::uint32_t type : {0u, 1u, 2u, 3u, 7u, 9u, 10u, 0xFFFFFFFFu}) {
+        delegate.serverDidReceiveMessage(&server, received(makeMessage(type, 0, 132)));
     }
-    delegate.serverDidReceiveMessage(&server, Message(6, 5));  // no whole header
     EXPECT_EQ(capture.count("Delegate: none event!\n"), 8);
     EXPECT_EQ(controller.events().size(), 1u);
     EXPECT_EQ(keyboard.records().size(), 2u);
 }
 
 TEST_F(ConnDelegate, BlockedKeysBeepAndGamepadEventsStillPass) {
-    server.keysBlocked.store(1);
+    blockKeys(server);
     delegate.serverDidReceiveMessage(&server, keyMessage(wire::KeyDown, {keyAt(0), keyAt(0)}));
     delegate.serverDidReceiveMessage(&server, keyMessage(wire::KeyUp, {keyAt(0)}));
-    delegate.serverDidReceiveMessage(&server, makeMessage(wire::GamepadEvent, 0, 28));
+    const wire::GamepadEventBody stick{wire::gamepadAxes, {{0, 1.0f}}};
+    delegate.serverDidReceiveMessage(&server,
+                                     received(wire::buildGamepadEvent(stick.kind, stick.pairs)));
     EXPECT_EQ(keyboard.beepCount(), 1);
     EXPECT_TRUE(keyboard.records().empty());
-    EXPECT_EQ(controller.events().size(), 1u);
+    EXPECT_EQ(controller.events(), std::vector{stick});
 }
 
 TEST_F(ConnDelegate, AdmissionsStartOneMonitorAndOpenTheControllerEachTime) {
@@ -194,14 +202,14 @@ TEST_F(ConnDelegateOnServer, AdmittedDeviceGetsTheApplicationsAndTypes) {
     ASSERT_TRUE(client.sendHello("pad"));
     const auto reply = client.readMessage();
     ASSERT_TRUE(reply);
-    ASSERT_EQ(wire::readU32(*reply, 4), wire::HelloReply);
-    const auto apps = wire::readHelloReplyApps(*reply);
+    ASSERT_EQ(reply->header.type, wire::HelloReply);
+    const auto apps = wire::readHelloReply(reply->bytes).apps;
     ASSERT_EQ(apps.size(), 1u);
     EXPECT_EQ(apps[0].nameView(), "notepad");
     EXPECT_EQ(apps[0].processId, 100u);
     const auto info = client.readMessage();
     ASSERT_TRUE(info);
-    ASSERT_EQ(wire::readU32(*info, 4), wire::UdpInfo);
+    ASSERT_EQ(info->header.type, wire::UdpInfo);
 
     auto waitForRecords = [&](std::size_t count) {
         const auto deadline = std::chrono::steady_clock::now() + 3s;
@@ -209,10 +217,10 @@ TEST_F(ConnDelegateOnServer, AdmittedDeviceGetsTheApplicationsAndTypes) {
             std::this_thread::sleep_for(5ms);
         }
     };
-    ASSERT_TRUE(client.send(keyMessage(wire::KeyDown, {keyAt(0)})));
+    ASSERT_TRUE(client.send(keyMessage(wire::KeyDown, {keyAt(0)}).bytes));
     waitForRecords(1);
     ASSERT_TRUE(sendDatagram(net::Family::ipv4, padServer->udpPort4(),
-                             keyMessage(wire::KeyUp, {keyAt(0)})));
+                             keyMessage(wire::KeyUp, {keyAt(0)}).bytes));
     waitForRecords(2);
     EXPECT_EQ(keyboard.records(),
               (std::vector<keyboard::KeyRecord>{{0, 0x1E, 0x8, 0}, {0, 0x1E, 0xA, 0}}));
@@ -226,7 +234,7 @@ TEST_F(ConnDelegateOnServer, RefusedDeviceIsSentAway) {
     ASSERT_TRUE(client.sendHello("stranger"));
     const auto reply = client.readMessage();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(wire::readU32(*reply, 4), wire::Refusal);
+    EXPECT_EQ(reply->header.type, wire::Refusal);
     EXPECT_TRUE(client.waitForClose());
     EXPECT_EQ(controller.openCalls(), 0);
     EXPECT_EQ(padServer->monitorThread.state(), WorkerThread::State::idle);

@@ -1,29 +1,34 @@
 #include "tests/delegates/delegate_test_support.h"
 
 #include "platform/sockets.h"
+#include "server/wire_building.h"
+#include "tests/support/test_client.h"
 
 namespace pellvane::testing {
 
-Message keyMessage(std::uint32_t type, const std::vector<keys::KeyEntry>& entries,
-                   std::optional<std::uint32_t> argument) {
-    Message message(wire::headerSize + keys::keyEntrySize * entries.size(), 0);
-    wire::writeHeader(message, {static_cast<std::uint32_t>(message.size()), type,
-                                argument.value_or(static_cast<std::uint32_t>(entries.size()))});
-    for (std::size_t k = 0; k < entries.size(); ++k) {
-        const std::size_t offset = wire::headerSize + keys::keyEntrySize * k;
-        wire::writeU32(message, offset, 0xDEADBEEF);  // never read
-        wire::writeU32(message, offset + 4, entries[k].character);
-        wire::writeU32(message, offset + 8, entries[k].keyIndex);
+ReceivedMessage keyMessage(std::uint32_t type, const std::vector<wire::KeyEntry>& entries,
+                           std::optional<std::uint32_t> argument) {
+    ReceivedMessage message = received(wire::buildKeyMessage(type, entries));
+    if (argument) {
+        message.header.argument = *argument;
+        wire::writeHeader(message.bytes, message.header);
     }
     return message;
 }
 
-keys::KeyEntry keyAt(std::uint32_t keyIndex) {
-    return {keys::noCharacter, keyIndex};
+// The first field of an entry is never read: it carries a marker that must not show anywhere.
+wire::KeyEntry keyAt(std::uint32_t keyIndex) {
+    return {0xDEADBEEF, wire::noCharacter, keyIndex};
 }
 
-keys::KeyEntry character(std::uint32_t character) {
-    return {character, keys::noKeyIndex};
+wire::KeyEntry character(std::uint32_t character) {
+    return {0xDEADBEEF, character, wire::noKeyIndex};
+}
+
+void blockKeys(ZarvoServer& server) {
+    server.keyFilter().replaceForegroundApp(named("game"));
+    const wire::AppNameRecord other = named("other");
+    server.keyFilter().applyWantedApp(&other);
 }
 
 int RecordingController::openController() {
@@ -44,9 +49,9 @@ bool RecordingController::isOpen() const {
     return open_;
 }
 
-void RecordingController::handleGamepadEvent(std::span<const std::uint8_t> message) {
+void RecordingController::handleGamepadEvent(const wire::GamepadEventBody& event) {
     std::lock_guard guard(mutex_);
-    events_.emplace_back(message.begin(), message.end());
+    events_.push_back(event);
 }
 
 int RecordingController::openCalls() const {
@@ -59,7 +64,7 @@ int RecordingController::closeCalls() const {
     return closeCalls_;
 }
 
-std::vector<Message> RecordingController::events() const {
+std::vector<wire::GamepadEventBody> RecordingController::events() const {
     std::lock_guard guard(mutex_);
     return events_;
 }

@@ -11,14 +11,19 @@
 #include "server/dnssd_binding.h"
 #include "server/wire_protocol.h"
 #include "server/zarvo_server.h"
+#include "tests/support/test_client.h"
 
 namespace pellvane::testing {
 
-// A KeyDown or KeyUp whose argument is the entry count unless `argument` says otherwise.
-Message keyMessage(std::uint32_t type, const std::vector<keys::KeyEntry>& entries,
-                   std::optional<std::uint32_t> argument = std::nullopt);
-keys::KeyEntry keyAt(std::uint32_t keyIndex);
-keys::KeyEntry character(std::uint32_t character);
+// A KeyDown or KeyUp as the server hands it on; its argument is the entry count unless
+// `argument` says otherwise.
+ReceivedMessage keyMessage(std::uint32_t type, const std::vector<wire::KeyEntry>& entries,
+                           std::optional<std::uint32_t> argument = std::nullopt);
+wire::KeyEntry keyAt(std::uint32_t keyIndex);
+wire::KeyEntry character(std::uint32_t character);
+// Puts the server's key filter where keys are dropped: one application in front, the pads'
+// layout meant for another.
+void blockKeys(ZarvoServer& server);
 
 class RecordingController : public GamepadController {
   public:
@@ -26,11 +31,11 @@ class RecordingController : public GamepadController {
     int openController() override;
     void closeController() override;
     bool isOpen() const override;
-    void handleGamepadEvent(std::span<const std::uint8_t> message) override;
+    void handleGamepadEvent(const wire::GamepadEventBody& event) override;
 
     int openCalls() const;
     int closeCalls() const;
-    std::vector<Message> events() const;
+    std::vector<wire::GamepadEventBody> events() const;
 
   private:
     mutable std::mutex mutex_;  // guards every field below
@@ -38,7 +43,7 @@ class RecordingController : public GamepadController {
     bool open_ = false;
     int openCalls_ = 0;
     int closeCalls_ = 0;
-    std::vector<Message> events_;
+    std::vector<wire::GamepadEventBody> events_;
 };
 
 // The socket library and the test DNS-SD library, for tests that start servers.

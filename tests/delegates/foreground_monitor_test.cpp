@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "delegates/app_filter.h"
+#include "server/wire_reading.h"
 #include "tests/delegates/delegate_test_support.h"
 #include "tests/fakes/fake_desktop.h"
 #include "tests/support/debug_capture.h"
@@ -35,11 +35,10 @@ class ForegroundMonitor : public ::testing::Test {
     // The next AppName that the client receives, as name and process id.
     std::optional<wire::AppNameRecord> nextAppName() {
         const auto message = client.readMessage(2000ms);
-        if (!message || message->size() != wire::appNameSize ||
-            wire::readU32(*message, 4) != wire::AppName || wire::readU32(*message, 8) != 132) {
+        if (!message || message->header != wire::MessageHeader{144, wire::AppName, 132}) {
             return std::nullopt;
         }
-        return wire::readAppNameRecord(*message, wire::headerSize);
+        return wire::readAppName(*message);
     }
 
     ServerEnvironment environment;
@@ -62,34 +61,29 @@ TEST_F(ForegroundMonitor, BroadcastsEachChangeOnceAndAppliesTheWantedApplication
     EXPECT_EQ(reported->processId, 100u);
     EXPECT_EQ(capture.lines(), (std::vector<std::string>{"Appswitch: ", "notepad", "\n"}));
     // No wanted application named yet: an empty name differs from notepad.
-    EXPECT_EQ(server->keysBlocked.load(), 1u);
+    EXPECT_TRUE(server->keyFilter().keysBlocked());
 
     apps::runMonitorCycle(*server, desktop);
     desktop.setForeground(otherNotepad);  // same base name, other process: nothing to say
     apps::runMonitorCycle(*server, desktop);
     EXPECT_TRUE(client.staysSilent(300ms));
 
-    const auto wanted = wire::readAppNameRecord(wire::buildAppName([] {
-                                                    wire::AppNameRecord record;
-                                                    record.setName("my");
-                                                    return record;
-                                                }()),
-                                                wire::headerSize);
-    apps::applyWantedApp(*server, &wanted);
-    EXPECT_EQ(server->keysBlocked.load(), 1u);
+    const auto wanted = named("my");
+    server->keyFilter().applyWantedApp(&wanted);
+    EXPECT_TRUE(server->keyFilter().keysBlocked());
     desktop.setForeground(game);
     apps::runMonitorCycle(*server, desktop);
     reported = nextAppName();
     ASSERT_TRUE(reported);
     EXPECT_EQ(reported->nameView(), "my");
-    EXPECT_EQ(server->keysBlocked.load(), 0u);
+    EXPECT_FALSE(server->keyFilter().keysBlocked());
 }
 
 TEST_F(ForegroundMonitor, NothingUsableInFrontKeepsWhatWasReported) {
     desktop.setForeground(game);
     apps::runMonitorCycle(*server, desktop);
     ASSERT_TRUE(nextAppName());
-    const std::uint32_t blockedBefore = server->keysBlocked.load();
+    const bool blockedBefore = server->keyFilter().keysBlocked();
 
     DebugCapture capture;
     desktop.setForeground(desktop::noWindow);
@@ -103,10 +97,9 @@ TEST_F(ForegroundMonitor, NothingUsableInFrontKeepsWhatWasReported) {
               (std::vector<std::string>{"NULL FMAPP\n", "NULL FMAPP\n", "Could not open process!\n",
                                         "NULL FMAPP\n"}));
     EXPECT_TRUE(client.staysSilent(300ms));
-    std::lock_guard guard(server->appFilterLock);
-    ASSERT_TRUE(server->foregroundApp);
-    EXPECT_EQ(server->foregroundApp->nameView(), "my");
-    EXPECT_EQ(server->keysBlocked.load(), blockedBefore);
+    ASSERT_TRUE(server->keyFilter().foregroundApp());
+    EXPECT_EQ(server->keyFilter().foregroundApp()->nameView(), "my");
+    EXPECT_EQ(server->keyFilter().keysBlocked(), blockedBefore);
 }
 
 TEST_F(ForegroundMonitor, ThreadReportsAtOnceRunsOnceAndEndsWithoutWaitingOutItsSleep) {
@@ -142,9 +135,8 @@ TEST_F(ForegroundMonitor, ServerStopEndsTheMonitorAndForgetsTheApplicationInFron
     ASSERT_TRUE(nextAppName());
     server->stop();
     EXPECT_EQ(server->monitorThread.state(), WorkerThread::State::idle);
-    std::lock_guard guard(server->appFilterLock);
-    EXPECT_EQ(server->foregroundApp, nullptr);
-    EXPECT_EQ(server->keysBlocked.load(), 0u);
+    EXPECT_FALSE(server->keyFilter().foregroundApp());
+    EXPECT_FALSE(server->keyFilter().keysBlocked());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "delegates/chann_delegate_w32.h"
 #include "delegates/conn_delegate_w32.h"
 #include "platform/sockets.h"
+#include "server/wire_building.h"
 #include "tests/delegates/delegate_test_support.h"
 #include "tests/fakes/fake_desktop.h"
 #include "tests/fakes/fake_dialogs.h"
@@ -257,8 +258,8 @@ TEST_F(ChannelRelay, FirstMessageOfAChannelClientReachesEveryAdmittedPadClientUn
     ASSERT_TRUE(program.connect(net::Family::ipv4, channelServer->tcpPort()));
     const Message event = channelEvent();
     ASSERT_TRUE(program.send(event));
-    EXPECT_EQ(first.readMessage(), event);
-    EXPECT_EQ(second.readMessage(), event);
+    EXPECT_EQ(first.readMessage(), received(event));
+    EXPECT_EQ(second.readMessage(), received(event));
     EXPECT_TRUE(pending.staysSilent(300ms));
     EXPECT_EQ(capture.count("RECEIVED CHANNEL EVENT!\n"), 1);
 }
@@ -266,8 +267,8 @@ TEST_F(ChannelRelay, FirstMessageOfAChannelClientReachesEveryAdmittedPadClientUn
 TEST_F(ChannelRelay, DatagramIsRelayedToo) {
     const Message event = channelEvent();
     ASSERT_TRUE(sendDatagram(net::Family::ipv4, channelServer->udpPort4(), event));
-    EXPECT_EQ(first.readMessage(), event);
-    EXPECT_EQ(second.readMessage(), event);
+    EXPECT_EQ(first.readMessage(), received(event));
+    EXPECT_EQ(second.readMessage(), received(event));
 }
 
 TEST_F(ChannelRelay, OtherTypesAreDroppedWithATrace) {
@@ -285,16 +286,16 @@ TEST(ChannelDelegate, WithoutPadServerNothingIsSentOrTraced) {
     DebugCapture capture;
     FakeDialogs dialogs;
     ZarvoChannDelegateW32 delegate(dialogs, nullptr);
-    delegate.serverDidReceiveMessage(nullptr, makeMessage(wire::ChannelEvent, 0, 4));
+    delegate.serverDidReceiveMessage(nullptr, received(makeMessage(wire::ChannelEvent, 0, 4)));
     EXPECT_TRUE(capture.lines().empty());
-    delegate.serverDidReceiveMessage(nullptr, Message(3, 7));
+    delegate.serverDidReceiveMessage(nullptr, received(makeMessage(wire::KeyDown, 0, 0)));
     EXPECT_EQ(capture.count("Delegate: none event!\n"), 1);
 }
 
 TEST(ChannelDelegate, AdmitsEveryHelloAndListsNoApplications) {
     FakeDialogs dialogs;
     ZarvoChannDelegateW32 delegate(dialogs, nullptr);
-    const Message hello = wire::buildHello("program");
+    const ReceivedMessage hello = received(wire::buildHello("program"));
     EXPECT_EQ(delegate.shouldAdmitClient(nullptr, &hello), 1);
     EXPECT_EQ(delegate.shouldAdmitClient(nullptr, nullptr), 0);
     EXPECT_EQ(delegate.applicationList(nullptr, &hello), nullptr);

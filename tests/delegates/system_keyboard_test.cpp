@@ -41,7 +41,7 @@ class SystemKeyboard : public ::testing::Test {
         }
     }
 
-    std::vector<KeyRecord> inject(std::uint32_t type, const std::vector<keys::KeyEntry>& entries) {
+    std::vector<KeyRecord> inject(std::uint32_t type, const std::vector<wire::KeyEntry>& entries) {
         recorder.records.clear();
         recorder.pauses = 0;
         keys::injectKeys(nullptr, keyMessage(type, entries), recorder);

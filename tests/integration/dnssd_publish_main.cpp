@@ -48,11 +48,11 @@ class ReportingDelegate : public ZarvoConnectionDelegate {
     void serverDidAdmitClient(ZarvoServer*) override {}
     void reservedNotification(ZarvoServer*) override {}
     // Nobody is admitted: this program only shows that the services are announced.
-    int shouldAdmitClient(ZarvoServer*, const Message*) override { return 0; }
-    std::unique_ptr<wire::AppList> applicationList(ZarvoServer*, const Message*) override {
+    int shouldAdmitClient(ZarvoServer*, const ReceivedMessage*) override { return 0; }
+    std::unique_ptr<wire::AppList> applicationList(ZarvoServer*, const ReceivedMessage*) override {
         return nullptr;
     }
-    void serverDidReceiveMessage(ZarvoServer*, Message) override {}
+    void serverDidReceiveMessage(ZarvoServer*, ReceivedMessage) override {}
 };
 
 bool startAndReport(ZarvoServer& server) {

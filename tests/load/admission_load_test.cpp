@@ -25,10 +25,10 @@ TEST_F(LoadTest, FiftyNineClientsAdmittedAtOnceAndMoreAreClosedAtOnce) {
     for (auto& client : clients) {
         const auto reply = client->readMessage();
         ASSERT_TRUE(reply);
-        EXPECT_EQ(wire::readU32(*reply, 4), wire::HelloReply);
+        EXPECT_EQ(reply->header.type, wire::HelloReply);
         const auto info = client->readMessage();
         ASSERT_TRUE(info);
-        EXPECT_EQ(wire::readU32(*info, 4), wire::UdpInfo);
+        EXPECT_EQ(info->header.type, wire::UdpInfo);
     }
     EXPECT_EQ(delegate.count("admit"), watchableClients);
     EXPECT_EQ(server->watchedCount(), serviceSockets + watchableClients);
@@ -47,17 +47,15 @@ TEST_F(LoadTest, FiftyNineClientsAdmittedAtOnceAndMoreAreClosedAtOnce) {
     EXPECT_EQ(server->pendingCount(), 0u);
 
     // Everyone admitted is still served.
-    wire::AppNameRecord front;
-    front.setName("editor");
-    const Message appName = wire::buildAppName(front);
+    const Message appName = wire::buildAppName(named("editor"));
     EXPECT_EQ(server->broadcast(appName), static_cast<int>(appName.size()));
     for (auto& client : clients) {
         const auto message = client->readMessage();
         ASSERT_TRUE(message);
-        EXPECT_EQ(*message, appName);
+        EXPECT_EQ(message->bytes, appName);
     }
     for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(clients.size()); ++i) {
-        ASSERT_TRUE(clients[i]->send(taggedMessage(wire::ChannelEvent, i)));
+        ASSERT_TRUE(clients[i]->send(taggedMessage(wire::ChannelEvent, {i})));
     }
     ASSERT_TRUE(delegate.waitFor("message:7", watchableClients));
 

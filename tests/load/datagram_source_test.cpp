@@ -18,7 +18,7 @@ TEST_F(LoadTest, DatagramsFromAHostThatWasNeverAdmittedInjectNothing) {
     ASSERT_TRUE(net::bindAddress(foreign, net::Family::ipv4, "127.0.0.2", 0));
     for (std::uint32_t i = 0; i < foreignDatagrams; ++i) {
         const Message keyDown =
-            taggedMessage(i % 2 == 0 ? wire::KeyDown : wire::GamepadEvent, i, 12);
+            taggedMessage(i % 2 == 0 ? wire::KeyDown : wire::GamepadEvent, {i}, 12);
         EXPECT_EQ(net::sendDatagram(foreign, net::Family::ipv4, "127.0.0.1", server->udpPort4(),
                                     keyDown.data(), keyDown.size()),
                   static_cast<int>(keyDown.size()));
@@ -30,25 +30,25 @@ TEST_F(LoadTest, DatagramsFromAHostThatWasNeverAdmittedInjectNothing) {
     net::closeSocket(foreign);
 
     // The same datagram from the admitted host is taken; it queued behind the foreign ones.
-    ASSERT_TRUE(
-        sendDatagram(net::Family::ipv4, server->udpPort4(), taggedMessage(wire::KeyUp, 0xAD, 12)));
+    ASSERT_TRUE(sendDatagram(net::Family::ipv4, server->udpPort4(),
+                             taggedMessage(wire::KeyUp, {0xAD}, 12)));
     ASSERT_TRUE(delegate.waitFor("message:6"));
     const auto messages = delegate.messages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(wire::readU32(messages[0], 12), 0xADu);
+    EXPECT_EQ(tagOf(messages[0]), 0xADu);
 }
 
 TEST_F(LoadTest, DatagramsFromTheAdmittedHostOverIpv6AreTaken) {
     startServer(delegate);
     auto client = admittedClient(net::Family::ipv6);
     ASSERT_TRUE(sendDatagram(net::Family::ipv6, server->udpPort6(),
-                             taggedMessage(wire::GamepadEvent, 6, 20)));
+                             taggedMessage(wire::GamepadEvent, {6}, 20)));
     EXPECT_TRUE(delegate.waitFor("message:8"));
     // An IPv4 sender is another host as far as the admitted IPv6 peer goes.
     ASSERT_TRUE(sendDatagram(net::Family::ipv4, server->udpPort4(),
-                             taggedMessage(wire::GamepadEvent, 4, 20)));
-    ASSERT_TRUE(
-        sendDatagram(net::Family::ipv6, server->udpPort6(), taggedMessage(wire::KeyDown, 66, 12)));
+                             taggedMessage(wire::GamepadEvent, {4}, 20)));
+    ASSERT_TRUE(sendDatagram(net::Family::ipv6, server->udpPort6(),
+                             taggedMessage(wire::KeyDown, {66}, 12)));
     ASSERT_TRUE(delegate.waitFor("message:5"));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(delegate.count("message:8"), 1);

@@ -3,12 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <initializer_list>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "server/dnssd_binding.h"
+#include "server/wire_building.h"
+#include "server/wire_cursor.h"
+#include "server/wire_reading.h"
 #include "server/zarvo_server.h"
+#include "tests/support/eventually.h"
 #include "tests/support/recording_delegate.h"
 #include "tests/support/test_client.h"
 
@@ -40,20 +47,6 @@ class LoadTest : public ::testing::Test {
         EXPECT_TRUE(client->connect(family, server->tcpPort()));
         EXPECT_TRUE(client->admit());
         return client;
-    }
-
-    // Polls until the condition holds or `limit` passes.
-    template <class Condition>
-    static bool eventually(Condition condition,
-                           std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
     }
 
     // Sockets the server always watches: DNS-SD, two listeners, two datagram sockets.
@@ -90,11 +83,23 @@ inline bool secondLoopbackSourceWorks() {
     return works;
 }
 
-// A message of `type` whose body starts with `tag`, so a test can tell messages apart.
-inline Message taggedMessage(std::uint32_t type, std::uint32_t tag, std::size_t bodySize = 8) {
-    Message message = makeMessage(type, 0, bodySize < 4 ? 4 : bodySize);
-    wire::writeU32(message, 12, tag);
+// A message of `type` whose body starts with the words of `tags` (little-endian), so a test
+// can tell messages apart; the rest of the body is 0xA5.
+inline Message taggedMessage(std::uint32_t type, std::initializer_list<std::uint32_t> tags,
+                             std::size_t bodySize = 8) {
+    Message message = makeMessage(type, 0, std::max(bodySize, 4 * tags.size()), 0xA5);
+    wire::Writer writer(message, wire::headerSize);
+    for (std::uint32_t tag : tags) {
+        writer.u32(tag);
+    }
     return message;
+}
+
+// Word `index` of the message's body, if the body holds it.
+inline std::optional<std::uint32_t> tagOf(const ReceivedMessage& message, std::size_t index = 0) {
+    wire::Reader reader(message.bytes, wire::headerSize + 4 * index);
+    std::uint32_t tag = 0;
+    return reader.u32(tag) ? std::optional(tag) : std::nullopt;
 }
 
 }  // namespace pellvane::testing

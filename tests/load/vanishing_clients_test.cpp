@@ -13,7 +13,7 @@ enum class Vanish { reset, halfClose };
 
 // A ChannelEvent of 100 bytes cut after `sentBytes`.
 Message cutMessage(std::size_t sentBytes, std::uint32_t tag) {
-    Message whole = taggedMessage(wire::ChannelEvent, tag, 88);
+    Message whole = taggedMessage(wire::ChannelEvent, {tag}, 88);
     whole.resize(sentBytes);
     return whole;
 }
@@ -46,21 +46,19 @@ TEST_F(VanishingClients, ResetOrHalfCloseInTheHeaderOrBodyLosesOnlyThatClient) {
             ASSERT_TRUE(vanishMidMessage(*leaving, cut, how)) << cut;
             ASSERT_TRUE(eventually([&] { return server->watchedCount() == serviceSockets + 1; }))
                 << "cut after " << cut << " bytes was not dropped";
-            ASSERT_TRUE(steady->send(taggedMessage(wire::KeyDown, steadySent++)));
+            ASSERT_TRUE(steady->send(taggedMessage(wire::KeyDown, {steadySent++})));
         }
     }
     ASSERT_TRUE(delegate.waitFor("message:5", static_cast<int>(steadySent)));
     EXPECT_EQ(delegate.count("message:7"), 0) << "a cut message was delivered";
     const auto messages = delegate.messages();
     for (std::uint32_t i = 0; i < messages.size(); ++i) {
-        EXPECT_EQ(wire::readU32(messages[i], 12), i);
+        EXPECT_EQ(tagOf(messages[i]), i);
     }
-    wire::AppNameRecord record;
-    record.setName("still here");
-    server->broadcast(wire::buildAppName(record));
+    server->broadcast(wire::buildAppName(named("still here")));
     const auto received = steady->readMessage();
     ASSERT_TRUE(received);
-    EXPECT_EQ(wire::readU32(*received, 4), wire::AppName);
+    EXPECT_EQ(received->header.type, wire::AppName);
 }
 
 TEST_F(VanishingClients, PendingClientsVanishingMidHelloAreDropped) {
@@ -93,7 +91,7 @@ TEST_F(VanishingClients, ManyVanishWhileOneStreams) {
     std::uint32_t steadySent = 0;
     std::thread streamer([&] {
         while (!done) {
-            if (!steady->send(taggedMessage(wire::KeyUp, steadySent))) {
+            if (!steady->send(taggedMessage(wire::KeyUp, {steadySent}))) {
                 return;
             }
             ++steadySent;
@@ -116,7 +114,7 @@ TEST_F(VanishingClients, ManyVanishWhileOneStreams) {
     const auto messages = delegate.messages();
     ASSERT_EQ(messages.size(), steadySent);
     for (std::uint32_t i = 0; i < messages.size(); ++i) {
-        ASSERT_EQ(wire::readU32(messages[i], 12), i);
+        ASSERT_EQ(tagOf(messages[i]), i);
     }
 }
 

@@ -4,20 +4,17 @@
 
 #include <string>
 
+#include "server/wire_building.h"
+#include "server/wire_reading.h"
 #include "tests/server/server_fixture.h"
 
 namespace pellvane::testing {
 namespace {
 
-std::uint32_t typeOf(const Message& message) {
-    return wire::readU32(message, 4);
-}
-
 std::vector<wire::AppNameRecord> someApplications(std::size_t count) {
-    std::vector<wire::AppNameRecord> apps(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        apps[i].setName("application" + std::to_string(i));
-        apps[i].processId = static_cast<std::uint32_t>(4000 + i);
+    std::vector<wire::AppNameRecord> apps;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        apps.push_back(named("application" + std::to_string(i), 4000 + i));
     }
     return apps;
 }
@@ -30,19 +27,18 @@ TEST_P(FamilyTest, AdmittedPadClientGetsReplyThenUdpInfo) {
 
     auto reply = client->readMessage();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(typeOf(*reply), wire::HelloReply);
-    EXPECT_EQ(reply->size(), 144u + 2 * 132u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&(*reply)[12])), "TestHost");
-    EXPECT_EQ(wire::readHelloReplyApps(*reply), someApplications(2));
+    EXPECT_EQ(reply->header.type, wire::HelloReply);
+    EXPECT_EQ(reply->bytes.size(), 144u + 2 * 132u);
+    EXPECT_EQ(wire::readHelloReply(reply->bytes).serverName, "TestHost");
+    EXPECT_EQ(wire::readHelloReply(reply->bytes).apps, someApplications(2));
 
     auto info = client->readMessage();
     ASSERT_TRUE(info);
-    ASSERT_EQ(info->size(), 56u);
-    EXPECT_EQ(typeOf(*info), wire::UdpInfo);
-    const std::uint16_t port4 = static_cast<std::uint16_t>(((*info)[14] << 8) | (*info)[15]);
-    const std::uint16_t port6 = static_cast<std::uint16_t>(((*info)[30] << 8) | (*info)[31]);
-    EXPECT_EQ(port4, server->udpPort4());
-    EXPECT_EQ(port6, server->udpPort6());
+    EXPECT_EQ(info->header.type, wire::UdpInfo);
+    const auto ports = wire::readUdpInfo(info->bytes);
+    ASSERT_TRUE(ports);
+    EXPECT_EQ(ports->ipv4, server->udpPort4());
+    EXPECT_EQ(ports->ipv6, server->udpPort6());
 
     // The delegate was asked, listed the applications, and heard of the admission, in order.
     const auto calls = delegate.calls();
@@ -59,9 +55,7 @@ TEST_P(FamilyTest, HelloWithAnotherArgumentIsRefusedAndClosed) {
     ASSERT_TRUE(client->sendHello("Phone", 127));
     auto refusal = client->readMessage();
     ASSERT_TRUE(refusal);
-    EXPECT_EQ(refusal->size(), 144u);
-    EXPECT_EQ(typeOf(*refusal), wire::Refusal);
-    EXPECT_EQ(wire::readU32(*refusal, 140), 0u);
+    EXPECT_EQ(refusal->bytes, wire::buildRefusal("TestHost"));
     EXPECT_TRUE(client->waitForClose());
     EXPECT_EQ(delegate.count("ask"), 0);
 }
@@ -73,7 +67,7 @@ TEST_P(FamilyTest, DeclinedHelloIsRefusedAndClosed) {
     ASSERT_TRUE(client->sendHello("Phone"));
     auto refusal = client->readMessage();
     ASSERT_TRUE(refusal);
-    EXPECT_EQ(typeOf(*refusal), wire::Refusal);
+    EXPECT_EQ(refusal->header.type, wire::Refusal);
     EXPECT_TRUE(client->waitForClose());
     EXPECT_EQ(delegate.count("admit"), 0);
     EXPECT_EQ(delegate.count("list"), 0);
@@ -106,15 +100,13 @@ TEST_P(FamilyTest, ChannelServiceAdmitsOnAnyFirstMessageAndHandsItOn) {
 
     auto reply = client->readMessage();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(typeOf(*reply), wire::HelloReply);
-    EXPECT_EQ(reply->size(), 144u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&(*reply)[12])), "TestHost");
+    EXPECT_EQ(reply->bytes, wire::buildHelloReply("TestHost", nullptr));
     auto info = client->readMessage();
     ASSERT_TRUE(info);
-    EXPECT_EQ(typeOf(*info), wire::UdpInfo);
+    EXPECT_EQ(info->header.type, wire::UdpInfo);
 
     ASSERT_TRUE(delegate.waitFor("message:7"));
-    EXPECT_EQ(delegate.messages().front(), event);
+    EXPECT_EQ(delegate.messages().front(), received(event));
     EXPECT_EQ(delegate.count("ask"), 0);
 }
 
@@ -124,7 +116,7 @@ TEST_P(FamilyTest, ChannelServiceAdmitsAHelloWithAnyArgument) {
     ASSERT_TRUE(client->sendHello("Tool", 127));
     auto reply = client->readMessage();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(typeOf(*reply), wire::HelloReply);
+    EXPECT_EQ(reply->header.type, wire::HelloReply);
 }
 
 TEST_P(FamilyTest, AdmittedClientMessagesReachTheDelegateButUdpInfoDoesNot) {
@@ -136,7 +128,7 @@ TEST_P(FamilyTest, AdmittedClientMessagesReachTheDelegateButUdpInfoDoesNot) {
     ASSERT_TRUE(delegate.waitFor("message:5"));
     EXPECT_EQ(delegate.count("message:9"), 0);
     EXPECT_EQ(debugLines.count("UDP Info received!\n"), 1);
-    EXPECT_EQ(delegate.messages().back(), keys);
+    EXPECT_EQ(delegate.messages().back(), received(keys));
 }
 
 TEST_P(FamilyTest, ClosingClientIsDroppedFromBothSets) {
@@ -161,8 +153,7 @@ TEST_F(ServerTest, LongServiceNameIsCutInTheReply) {
     ASSERT_TRUE(client->sendHello("Phone"));
     auto reply = client->readMessage();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&(*reply)[12])), longName.substr(0, 127));
-    EXPECT_EQ((*reply)[12 + 127], 0);
+    EXPECT_EQ(reply->bytes, wire::buildHelloReply(longName.substr(0, 127), nullptr));
 }
 
 TEST_F(ServerTest, LargestReplyReachesASlowReaderWhole) {
@@ -175,15 +166,13 @@ TEST_F(ServerTest, LargestReplyReachesASlowReaderWhole) {
 
     auto reply = client.readMessage();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->size(), 32880u);
-    EXPECT_EQ(wire::readU32(*reply, 8), 32868u);
-    EXPECT_EQ(wire::readU32(*reply, 140), 248u);
-    const auto apps = wire::readHelloReplyApps(*reply);
+    EXPECT_EQ(reply->header, (wire::MessageHeader{32880, wire::HelloReply, 32868}));
+    const auto apps = wire::readHelloReply(reply->bytes).apps;
     ASSERT_EQ(apps.size(), 248u);
     EXPECT_EQ(apps.back(), someApplications(248).back());
     auto info = client.readMessage();
     ASSERT_TRUE(info);
-    EXPECT_EQ(typeOf(*info), wire::UdpInfo);
+    EXPECT_EQ(info->header.type, wire::UdpInfo);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // malformed: a framing fault loses the message, never the connection.
 #include <gtest/gtest.h>
 
+#include "server/wire_building.h"
 #include "tests/server/server_fixture.h"
 
 namespace pellvane::testing {
@@ -18,15 +19,34 @@ class FramingTest : public ServerTest {
     std::unique_ptr<TestClient> client;
 };
 
-TEST_F(FramingTest, ShortHeaderIsDroppedAndTheNextBytesStartAFreshHeader) {
-    const Message garbage(8, 0x33);
-    ASSERT_TRUE(client->send(garbage));
-    ASSERT_TRUE(eventually(
-        [&] { return debugLines.contains("packetSize < headerSize || packetSize > MAXUINT16"); }));
+// A Hello and a KeyDown, each written in three pieces 20 ms apart (the header itself cut in
+// two), are each handled once, whole, and in order.
+TEST_P(FamilyTest, MessagesWrittenInPiecesAreHandledOnceAndInOrder) {
+    startServer();
+    TestClient client;
+    ASSERT_TRUE(client.connect(GetParam(), server->tcpPort()));
+    const Message hello = wire::buildHello("Split pad");
     const Message keys = makeMessage(wire::KeyDown, 1, 12, 0x44);
-    ASSERT_TRUE(client->send(keys));
+    for (const Message* message : {&hello, &keys}) {
+        // Five bytes of the header, then the rest of it with part of the body, then the rest.
+        const std::size_t cuts[] = {0, 5, 14, message->size()};
+        for (std::size_t piece = 0; piece < 3; ++piece) {
+            const auto bytes =
+                std::span(*message).subspan(cuts[piece], cuts[piece + 1] - cuts[piece]);
+            ASSERT_TRUE(client.send(bytes));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (message == &hello) {
+            ASSERT_EQ(client.readMessage()->header.type, wire::HelloReply);
+            ASSERT_EQ(client.readMessage()->header.type, wire::UdpInfo);
+        }
+    }
     ASSERT_TRUE(delegate.waitFor("message:5"));
-    EXPECT_EQ(delegate.messages().back(), keys);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(delegate.calls(),
+              (std::vector<std::string>{"publish", "ask", "list", "admit", "message:5"}));
+    EXPECT_EQ(delegate.messages(), std::vector{received(keys)});
+    EXPECT_FALSE(debugLines.contains("packetSize < headerSize || packetSize > MAXUINT16"));
 }
 
 TEST_F(FramingTest, OversizedPacketLosesOnlyItsHeader) {
@@ -37,34 +57,39 @@ TEST_F(FramingTest, OversizedPacketLosesOnlyItsHeader) {
     ASSERT_TRUE(client->send(stream));
     ASSERT_TRUE(delegate.waitFor("message:6"));
     EXPECT_EQ(delegate.count("message:5"), 0);
-    EXPECT_EQ(delegate.messages().back(), inner);
+    EXPECT_EQ(delegate.messages().back(), received(inner));
+    EXPECT_TRUE(debugLines.contains("packetSize < headerSize || packetSize > MAXUINT16"));
 }
 
 TEST_F(FramingTest, LargeBodyInOneWriteArrivesWhole) {
     const Message big = makeMessage(wire::GamepadEvent, 0, 60000, 0x5A);
     ASSERT_TRUE(client->send(big));
     ASSERT_TRUE(delegate.waitFor("message:8"));
-    EXPECT_EQ(delegate.messages().back(), big);
+    EXPECT_EQ(delegate.messages().back(), received(big));
 }
 
-TEST_F(FramingTest, BodyThatArrivesLateIsLostAndItsBytesAreReadAsHeaders) {
-    Message header(12, 0);
-    wire::writeHeader(header, {24, wire::KeyDown, 1});
-    ASSERT_TRUE(client->send(header));
+// A body that comes long after its header, and several messages in one write, all count.
+TEST_F(FramingTest, LateBodiesWaitAndMessagesSharingAWriteAreAllTaken) {
+    const Message keys = makeMessage(wire::KeyDown, 1, 12, 0x44);
+    ASSERT_TRUE(client->send(std::span(keys).first(12)));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const Message late = makeMessage(wire::KeyUp, 0, 0);
-    ASSERT_TRUE(client->send(late));
-    ASSERT_TRUE(delegate.waitFor("message:6"));
-    EXPECT_EQ(delegate.count("message:5"), 0);
+    Message rest(keys.begin() + 12, keys.end());
+    const Message release = makeMessage(wire::KeyUp, 0, 0);
+    rest.insert(rest.end(), release.begin(), release.end());
+    rest.insert(rest.end(), keys.begin(), keys.end());
+    ASSERT_TRUE(client->send(rest));
+    ASSERT_TRUE(delegate.waitFor("message:5", 2));
+    EXPECT_EQ(delegate.messages(),
+              (std::vector{received(keys), received(release), received(keys)}));
 }
 
 TEST_F(FramingTest, DatagramsMustHoldExactlyOneMessage) {
     const std::uint16_t port = server->udpPort4();
     Message eleven(11, 0);
-    wire::writeU32(eleven, 0, 11);
+    eleven[0] = 11;
     ASSERT_TRUE(sendDatagram(net::Family::ipv4, port, eleven));
     Message wrongSize = makeMessage(wire::KeyDown, 0, 8);
-    wire::writeU32(wrongSize, 0, 24);
+    wire::writeHeader(wrongSize, {24, wire::KeyDown, 0});
     ASSERT_TRUE(sendDatagram(net::Family::ipv4, port, wrongSize));
     const Message good = makeMessage(wire::KeyDown, 0, 8, 0x21);
     ASSERT_TRUE(sendDatagram(net::Family::ipv4, port, good));
@@ -72,7 +97,7 @@ TEST_F(FramingTest, DatagramsMustHoldExactlyOneMessage) {
     ASSERT_TRUE(delegate.waitFor("message:5"));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(delegate.count("message:5"), 1);
-    EXPECT_EQ(delegate.messages().back(), good);
+    EXPECT_EQ(delegate.messages().back(), received(good));
 }
 
 TEST_F(FramingTest, UdpInfoAsADatagramGoesToTheDelegate) {
@@ -120,7 +145,7 @@ TEST_F(ServerTest, ChannelDatagramsAreTakenFromAnySender) {
     ASSERT_TRUE(sendDatagram(net::Family::ipv4, server->udpPort4(), event));
     ASSERT_TRUE(sendDatagram(net::Family::ipv6, server->udpPort6(), event));
     ASSERT_TRUE(delegate.waitFor("message:7", 2));
-    EXPECT_EQ(delegate.messages().front(), event);
+    EXPECT_EQ(delegate.messages().front(), received(event));
 }
 
 }  // namespace

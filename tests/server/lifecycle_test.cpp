@@ -93,7 +93,7 @@ TEST_F(ServerTest, AutoAdmitSurvivesReinitialisation) {
     ASSERT_TRUE(client->send(makeMessage(wire::ChannelEvent, 0, 4)));
     auto reply = client->readMessage();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(wire::readU32(*reply, 4), wire::HelloReply);
+    EXPECT_EQ(reply->header.type, wire::HelloReply);
     EXPECT_TRUE(delegate.waitFor("message:7"));
 }
 

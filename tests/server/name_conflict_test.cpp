@@ -1,6 +1,7 @@
 // A service whose name another program already holds on the network registers under the
 // next free one, "NAME (2)", "NAME (3)", ..., as DNS-SD programs do.
 #include "server/instance_name.h"
+#include "server/wire_reading.h"
 #include "tests/server/server_fixture.h"
 #include "tests/support/fake_dnssd_control.h"
 
@@ -35,8 +36,8 @@ TEST_F(ServerTest, ATakenNameGivesWayToTheNextFreeOne) {
         ASSERT_TRUE(client.sendHello("pad"));
         const auto reply = client.readMessage();
         ASSERT_TRUE(reply);
-        EXPECT_EQ(wire::readU32(*reply, 4), wire::HelloReply);
-        EXPECT_EQ(wire::readAppNameRecord(*reply, wire::headerSize).nameView(), "TestHost");
+        EXPECT_EQ(reply->header.type, wire::HelloReply);
+        EXPECT_EQ(wire::readHelloReply(reply->bytes).serverName, "TestHost");
         server->shutDown();
         EXPECT_FALSE(fake.isRegistered("TestHost (3)", padType));
     }

@@ -27,7 +27,7 @@ class RecordingController : public GamepadController {
     int openController() override;
     void closeController() override;
     bool isOpen() const override { return open_.load(); }
-    void handleGamepadEvent(std::span<const std::uint8_t>) override {}
+    void handleGamepadEvent(const wire::GamepadEventBody&) override {}
 
     std::vector<Call> calls() const;
 

@@ -38,13 +38,14 @@ void RecordingDelegate::serverDidStop(ZarvoServer* server) {
     }
 }
 
-int RecordingDelegate::shouldAdmitClient(ZarvoServer*, const Message*) {
+int RecordingDelegate::shouldAdmitClient(ZarvoServer*, const ReceivedMessage*) {
     record("ask");
     std::lock_guard guard(mutex_);
     return admitAnswer_;
 }
 
-std::unique_ptr<wire::AppList> RecordingDelegate::applicationList(ZarvoServer*, const Message*) {
+std::unique_ptr<wire::AppList> RecordingDelegate::applicationList(ZarvoServer*,
+                                                                  const ReceivedMessage*) {
     record("list");
     std::lock_guard guard(mutex_);
     if (!hasApplications_) {
@@ -55,13 +56,13 @@ std::unique_ptr<wire::AppList> RecordingDelegate::applicationList(ZarvoServer*, 
     return list;
 }
 
-void RecordingDelegate::serverDidReceiveMessage(ZarvoServer*, Message message) {
-    const auto header = wire::readHeader(message);
+void RecordingDelegate::serverDidReceiveMessage(ZarvoServer*, ReceivedMessage message) {
+    const std::uint32_t type = message.header.type;
     {
         std::lock_guard guard(mutex_);
-        messages_.push_back(message);
+        messages_.push_back(std::move(message));
     }
-    record("message:" + std::to_string(header ? header->type : 0));
+    record("message:" + std::to_string(type));
 }
 
 void RecordingDelegate::setAdmitAnswer(int answer) {
@@ -85,7 +86,7 @@ std::vector<std::string> RecordingDelegate::calls() const {
     return calls_;
 }
 
-std::vector<Message> RecordingDelegate::messages() const {
+std::vector<ReceivedMessage> RecordingDelegate::messages() const {
     std::lock_guard guard(mutex_);
     return messages_;
 }

@@ -22,10 +22,10 @@ class RecordingDelegate : public ZarvoConnectionDelegate {
     void serverDidAdmitClient(ZarvoServer* server) override;
     void serverDidStop(ZarvoServer* server) override;
     void reservedNotification(ZarvoServer* server) override;
-    int shouldAdmitClient(ZarvoServer* server, const Message* hello) override;
+    int shouldAdmitClient(ZarvoServer* server, const ReceivedMessage* hello) override;
     std::unique_ptr<wire::AppList> applicationList(ZarvoServer* server,
-                                                   const Message* hello) override;
-    void serverDidReceiveMessage(ZarvoServer* server, Message message) override;
+                                                   const ReceivedMessage* hello) override;
+    void serverDidReceiveMessage(ZarvoServer* server, ReceivedMessage message) override;
 
     // What the next admission questions answer, and the list that admissions hand over.
     void setAdmitAnswer(int answer);
@@ -35,7 +35,8 @@ class RecordingDelegate : public ZarvoConnectionDelegate {
 
     // Every call in order: "publish", "admit", "stop", "ask", "list", "message:<type>".
     std::vector<std::string> calls() const;
-    std::vector<Message> messages() const;
+    // Every message handed on, in order.
+    std::vector<ReceivedMessage> messages() const;
     int count(const std::string& call) const;
     // The thread that made the latest call of this kind; no thread when none was made.
     std::thread::id lastThreadOf(const std::string& call) const;
@@ -50,7 +51,7 @@ class RecordingDelegate : public ZarvoConnectionDelegate {
     mutable std::condition_variable changed_;
     std::vector<std::string> calls_;
     std::map<std::string, std::thread::id> lastThreads_;
-    std::vector<Message> messages_;
+    std::vector<ReceivedMessage> messages_;
     int admitAnswer_ = 1;
     std::vector<wire::AppNameRecord> applications_;
     bool hasApplications_ = false;

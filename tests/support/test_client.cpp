@@ -1,13 +1,13 @@
 #include "tests/support/test_client.h"
 
+#include <vector>
+
+#include "server/wire_building.h"
+#include "server/wire_reading.h"
+#include "tools/message_stream.h"
+
 namespace pellvane::testing {
 namespace {
-
-int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 bool waitReadable(net::SocketHandle socket, int timeoutMs) {
     net::ReadinessFlags flags[1];
@@ -34,7 +34,6 @@ bool TestClient::connect(net::Family family, std::uint16_t port, int receiveBuff
     if (receiveBuffer > 0) {
         net::setReceiveBufferSize(socket_, receiveBuffer);
     }
-    peerClosed_ = false;
     return net::connectTo(socket_, family, loopbackHost(family), port);
 }
 
@@ -43,6 +42,7 @@ void TestClient::close() {
         net::closeSocket(socket_);
         socket_ = net::invalidSocket;
     }
+    received_.clear();
 }
 
 bool TestClient::send(std::span<const std::uint8_t> bytes) {
@@ -53,73 +53,37 @@ bool TestClient::sendHello(std::string_view deviceName, std::uint32_t argument) 
     return send(wire::buildHello(deviceName, argument));
 }
 
-bool TestClient::receiveExactly(std::uint8_t* buffer, std::size_t length,
-                                std::chrono::steady_clock::time_point deadline) {
-    std::size_t done = 0;
-    while (done < length) {
-        if (!waitReadable(socket_, millisecondsUntil(deadline))) {
-            return false;
-        }
-        const int received = net::receiveSome(socket_, buffer + done, length - done);
-        if (received <= 0) {
-            peerClosed_ = received == 0 || received == net::transferFailed;
-            return false;
-        }
-        done += static_cast<std::size_t>(received);
-    }
-    return true;
-}
-
-std::optional<Message> TestClient::readMessage(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::uint8_t header[wire::headerSize];
-    if (!receiveExactly(header, sizeof header, deadline)) {
-        return std::nullopt;
-    }
-    const std::uint32_t packetSize = wire::readU32(header, 0);
-    if (!wire::isValidPacketSize(packetSize)) {
-        return std::nullopt;
-    }
-    Message message(packetSize);
-    std::copy(std::begin(header), std::end(header), message.begin());
-    if (!receiveExactly(message.data() + wire::headerSize, packetSize - wire::headerSize,
-                        deadline)) {
+std::optional<ReceivedMessage> TestClient::readMessage(std::chrono::milliseconds timeout) {
+    ReceivedMessage message;
+    if (tool::readMessage(socket_, received_, message, static_cast<int>(timeout.count())) !=
+        tool::ReadStatus::message) {
         return std::nullopt;
     }
     return message;
 }
 
 bool TestClient::waitForClose(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::uint8_t byte = 0;
-    while (waitReadable(socket_, millisecondsUntil(deadline))) {
-        const int received = net::receiveSome(socket_, &byte, 1);
-        if (received <= 0) {
-            return true;
-        }
-        return false;  // data came instead
-    }
-    return false;
+    return received_.held() == 0 && waitReadable(socket_, static_cast<int>(timeout.count())) &&
+           net::receiveSome(socket_, &byte, 1) <= 0;
 }
 
 bool TestClient::staysSilent(std::chrono::milliseconds timeout) {
-    return !waitReadable(socket_, static_cast<int>(timeout.count()));
+    return received_.held() == 0 && !waitReadable(socket_, static_cast<int>(timeout.count()));
 }
 
 std::optional<std::uint16_t> TestClient::admit(std::string_view deviceName) {
     if (!sendHello(deviceName)) {
         return std::nullopt;
     }
-    auto reply = readMessage();
-    if (!reply || wire::readU32(*reply, 4) != wire::HelloReply) {
+    const auto reply = readMessage();
+    const auto info =
+        reply && reply->header.type == wire::HelloReply ? readMessage() : std::nullopt;
+    if (!info || info->header.type != wire::UdpInfo) {
         return std::nullopt;
     }
-    auto info = readMessage();
-    if (!info || wire::readU32(*info, 4) != wire::UdpInfo) {
-        return std::nullopt;
-    }
-    const std::uint16_t networkPort = wire::readU16(*info, 14);
-    return static_cast<std::uint16_t>((networkPort >> 8) | (networkPort << 8));
+    const std::optional<wire::UdpPorts> ports = wire::readUdpInfo(info->bytes);
+    return ports ? std::optional<std::uint16_t>(ports->ipv4) : std::nullopt;
 }
 
 bool sendDatagram(net::Family family, std::uint16_t port, std::span<const std::uint8_t> bytes) {
@@ -135,9 +99,18 @@ bool sendDatagram(net::Family family, std::uint16_t port, std::span<const std::u
 
 Message makeMessage(std::uint32_t type, std::uint32_t argument, std::size_t bodySize,
                     std::uint8_t fill) {
-    Message message(wire::headerSize + bodySize, fill);
-    wire::writeHeader(message, {static_cast<std::uint32_t>(message.size()), type, argument});
-    return message;
+    return wire::buildMessage(type, argument, std::vector<std::uint8_t>(bodySize, fill));
+}
+
+ReceivedMessage received(const Message& message) {
+    return {wire::readHeader(message).value_or(wire::MessageHeader{}), message};
+}
+
+wire::AppNameRecord named(std::string_view name, std::uint32_t processId) {
+    wire::AppNameRecord record;
+    record.setName(name);
+    record.processId = processId;
+    return record;
 }
 
 }  // namespace pellvane::testing

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/sockets.h"
+#include "server/frame_decoder.h"
 #include "server/wire_protocol.h"
 
 namespace pellvane::testing {
@@ -29,7 +30,7 @@ class TestClient {
     bool sendHello(std::string_view deviceName, std::uint32_t argument = wire::helloArgument);
 
     // The next whole message, or nothing when none arrives in time or the peer closed.
-    std::optional<Message> readMessage(
+    std::optional<ReceivedMessage> readMessage(
         std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
     // True when the server closed the connection within the time (no message came first).
     bool waitForClose(std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
@@ -40,11 +41,8 @@ class TestClient {
     std::optional<std::uint16_t> admit(std::string_view deviceName = "Test pad");
 
   private:
-    bool receiveExactly(std::uint8_t* buffer, std::size_t length,
-                        std::chrono::steady_clock::time_point deadline);
-
     net::SocketHandle socket_ = net::invalidSocket;
-    bool peerClosed_ = false;
+    FrameDecoder received_;
 };
 
 // Sends one datagram from a fresh socket on the loopback address of the family.
@@ -53,6 +51,10 @@ bool sendDatagram(net::Family family, std::uint16_t port, std::span<const std::u
 // A message of `type` with a body of `bodySize` bytes (filled with `fill`).
 Message makeMessage(std::uint32_t type, std::uint32_t argument, std::size_t bodySize,
                     std::uint8_t fill = 0);
+// The message as a server hands it on: header decoded, bytes kept.
+ReceivedMessage received(const Message& message);
+// An application's record as the server lists or names it.
+wire::AppNameRecord named(std::string_view name, std::uint32_t processId = 1);
 
 const char* loopbackHost(net::Family family);
 

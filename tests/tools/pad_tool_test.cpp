@@ -11,14 +11,16 @@
 #include <thread>
 
 #include "server/dnssd_binding.h"
+#include "server/wire_building.h"
 #include "server/zarvo_server.h"
 #include "tests/support/recording_delegate.h"
 #include "tests/support/stand_in_system_dnssd.h"
-#include "tools/event_messages.h"
+#include "tests/support/test_client.h"
 
 namespace pellvane::tool {
 namespace {
 
+using pellvane::testing::named;
 using pellvane::testing::RecordingDelegate;
 using namespace std::chrono_literals;
 
@@ -105,14 +107,20 @@ class PadToolTest : public ::testing::Test {
         return args;
     }
 
-    std::vector<Message> padMessages() const { return padDelegate.messages(); }
-
-    static std::vector<std::uint32_t> keyCharacters(const Message& message) {
-        std::vector<std::uint32_t> characters;
-        for (std::uint32_t i = 0; i < wire::readU32(message, 8); ++i) {
-            characters.push_back(wire::readU32(message, 12 + 12 * i + 4));
+    // The bytes of every message the pad service handed on.
+    std::vector<Message> padMessages() const {
+        std::vector<Message> messages;
+        for (const ReceivedMessage& message : padDelegate.messages()) {
+            messages.push_back(message.bytes);
         }
-        return characters;
+        return messages;
+    }
+
+    static Message keys(std::uint32_t type, const std::vector<wire::KeyEntry>& entries) {
+        return wire::buildKeyMessage(type, entries);
+    }
+    static Message gamepad(std::uint32_t kind, const std::vector<wire::GamepadPair>& pairs) {
+        return wire::buildGamepadEvent(kind, pairs);
     }
 
     StopSignal stop;
@@ -127,15 +135,15 @@ TEST_F(PadToolTest, TypeSendsEachCharacterDownThenUp) {
     const ToolRun result = run(toPad("type", {"--name", "Tablet", "H\xC3\xA9\xF0\x9F\x98\x80"}));
     ASSERT_EQ(result.code, exitDone) << result.err;
     ASSERT_TRUE(padDelegate.waitFor("message:6", 3));
-    const auto messages = padMessages();
-    ASSERT_EQ(messages.size(), 6u);
-    const std::vector<std::vector<std::uint32_t>> expected = {
-        {'H'}, {'H'}, {0xE9}, {0xE9}, {0xD83D, 0xDE00}, {0xD83D, 0xDE00}};
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-        EXPECT_EQ(wire::readU32(messages[i], 4), i % 2 == 0 ? wire::KeyDown : wire::KeyUp);
-        EXPECT_EQ(keyCharacters(messages[i]), expected[i]) << i;
-        EXPECT_EQ(wire::readU32(messages[i], 20), noKey);
+    std::vector<Message> expected;
+    for (const std::vector<wire::KeyEntry>& character :
+         {std::vector<wire::KeyEntry>{{.character = 'H'}},
+          {{.character = 0xE9}},
+          {{.character = 0xD83D}, {.character = 0xDE00}}}) {
+        expected.push_back(keys(wire::KeyDown, character));
+        expected.push_back(keys(wire::KeyUp, character));
     }
+    EXPECT_EQ(padMessages(), expected);
 }
 
 TEST_F(PadToolTest, KeysOverUdpArePressedInOrderAndReleasedInReverse) {
@@ -143,13 +151,8 @@ TEST_F(PadToolTest, KeysOverUdpArePressedInOrderAndReleasedInReverse) {
     const ToolRun result = run(toPad("type", {"--udp", "--key", "56", "--key", "0"}, "::1"));
     ASSERT_EQ(result.code, exitDone) << result.err;
     ASSERT_TRUE(padDelegate.waitFor("message:6"));
-    const auto messages = padMessages();
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(wire::readU32(messages[0], 4), wire::KeyDown);
-    EXPECT_EQ(wire::readU32(messages[0], 12 + 8), 56u);
-    EXPECT_EQ(wire::readU32(messages[0], 24 + 8), 0u);
-    EXPECT_EQ(wire::readU32(messages[1], 12 + 8), 0u);
-    EXPECT_EQ(wire::readU32(messages[1], 24 + 8), 56u);
+    EXPECT_EQ(padMessages(), (std::vector{keys(wire::KeyDown, {{.keyIndex = 56}, {.keyIndex = 0}}),
+                                          keys(wire::KeyUp, {{.keyIndex = 0}, {.keyIndex = 56}})}));
 }
 
 TEST_F(PadToolTest, PadSendsAxesInOneEventThenEachButton) {
@@ -158,16 +161,9 @@ TEST_F(PadToolTest, PadSendsAxesInOneEventThenEachButton) {
         toPad("pad", {"--axis", "0=1.0", "--button", "19=1", "--axis", "3=0.5", "--button=2=0"}));
     ASSERT_EQ(result.code, exitDone) << result.err;
     ASSERT_TRUE(padDelegate.waitFor("message:8", 3));
-    const auto messages = padMessages();
-    ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(wire::readU32(messages[0], 12), 1u);
-    EXPECT_EQ(wire::readU32(messages[0], 16), 2u);
-    EXPECT_EQ(wire::readU32(messages[0], 28), 3u);
-    EXPECT_FLOAT_EQ(wire::readF32(messages[0], 32), 0.5f);
-    EXPECT_EQ(wire::readU32(messages[1], 20), 19u);
-    EXPECT_FLOAT_EQ(wire::readF32(messages[1], 24), 1.0f);
-    EXPECT_EQ(wire::readU32(messages[2], 20), 2u);
-    EXPECT_FLOAT_EQ(wire::readF32(messages[2], 24), 0.0f);
+    EXPECT_EQ(padMessages(), (std::vector{gamepad(wire::gamepadAxes, {{0, 1.0f}, {3, 0.5f}}),
+                                          gamepad(wire::gamepadButton, {{19, 1.0f}}),
+                                          gamepad(wire::gamepadButton, {{2, 0.0f}})}));
 }
 
 TEST_F(PadToolTest, PadOverUdpReachesTheServer) {
@@ -175,7 +171,7 @@ TEST_F(PadToolTest, PadOverUdpReachesTheServer) {
     const ToolRun result = run(toPad("pad", {"--udp", "--hold", "500", "--button", "7=1"}));
     ASSERT_EQ(result.code, exitDone) << result.err;
     ASSERT_TRUE(padDelegate.waitFor("message:8"));
-    EXPECT_EQ(wire::readU32(padMessages()[0], 20), 7u);
+    EXPECT_EQ(padMessages(), std::vector<Message>{gamepad(wire::gamepadButton, {{7, 1.0f}})});
 }
 
 TEST_F(PadToolTest, WantNamesTheApplication) {
@@ -183,7 +179,7 @@ TEST_F(PadToolTest, WantNamesTheApplication) {
     const ToolRun result = run(toPad("want", {"<generic>"}));
     ASSERT_EQ(result.code, exitDone) << result.err;
     ASSERT_TRUE(padDelegate.waitFor("message:4"));
-    EXPECT_EQ(wire::readAppNameRecord(padMessages()[0], 12).nameView(), "<generic>");
+    EXPECT_EQ(padMessages(), std::vector<Message>{wire::buildAppName(named("<generic>", 0))});
 }
 
 TEST_F(PadToolTest, ChannelEventIsAdmittedAndHandedOn) {
@@ -192,8 +188,8 @@ TEST_F(PadToolTest, ChannelEventIsAdmittedAndHandedOn) {
         run({"channel", "127.0.0.1", std::to_string(channel->tcpPort()), "--hex", "01 02 ff"});
     ASSERT_EQ(result.code, exitDone) << result.err;
     ASSERT_TRUE(channelDelegate.waitFor("message:7"));
-    const Message event = channelDelegate.messages()[0];
-    EXPECT_EQ(event, (Message{15, 0, 0, 0, 7, 0, 0, 0, 3, 0, 0, 0, 1, 2, 0xFF}));
+    EXPECT_EQ(channelDelegate.messages()[0].bytes,
+              (Message{15, 0, 0, 0, 7, 0, 0, 0, 3, 0, 0, 0, 1, 2, 0xFF}));
 }
 
 TEST_F(PadToolTest, ChannelEventToAPadServiceIsClosedAndSaysSo) {
@@ -206,10 +202,7 @@ TEST_F(PadToolTest, ChannelEventToAPadServiceIsClosedAndSaysSo) {
 
 TEST_F(PadToolTest, ConnectReportsListPortsAndApplicationsUntilStopped) {
     startPad();
-    wire::AppNameRecord notepad;
-    notepad.setName("notepad");
-    notepad.processId = 42;
-    padDelegate.setApplications({notepad});
+    padDelegate.setApplications({named("notepad", 42)});
 
     SharedOutput output;
     std::ostream out(&output);
@@ -228,10 +221,7 @@ TEST_F(PadToolTest, ConnectReportsListPortsAndApplicationsUntilStopped) {
         return false;
     };
     EXPECT_TRUE(shows("udp ports: ipv4 " + std::to_string(pad->udpPort4())));
-    wire::AppNameRecord front;
-    front.setName("calc");
-    front.processId = 7;
-    pad->broadcast(wire::buildAppName(front));
+    pad->broadcast(wire::buildAppName(named("calc", 7)));
     EXPECT_TRUE(shows("application in front: calc (process 7)\n"));
     stop.request();
     tool.join();

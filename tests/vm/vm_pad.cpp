@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "server/wire_building.h"
 #include "tests/support/test_client.h"
-#include "tools/event_messages.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ using namespace pellvane;
 constexpr std::chrono::seconds answerTimeout{30};
 
 std::optional<Message> keyStep(std::uint32_t type, const std::string& what) {
-    tool::KeyEntry entry;
+    wire::KeyEntry entry;
     if (what.size() > 1 && what[0] == '#') {
         entry.keyIndex = static_cast<std::uint32_t>(std::stoul(what.substr(1)));
     } else if (what.size() == 1) {
@@ -30,7 +30,7 @@ std::optional<Message> keyStep(std::uint32_t type, const std::string& what) {
     } else {
         return std::nullopt;
     }
-    return tool::buildKeyMessage(type, std::span(&entry, 1));
+    return wire::buildKeyMessage(type, std::span(&entry, 1));
 }
 
 std::optional<Message> messageFor(const std::string& step) {
@@ -50,11 +50,12 @@ std::optional<Message> messageFor(const std::string& step) {
     const auto id = static_cast<std::uint32_t>(std::stoul(value.substr(0, colon)));
     const float number = std::stof(value.substr(colon + 1));
     if (kind == "axis") {
-        const tool::AxisValue axis{id, number};
-        return tool::buildGamepadAxes(std::span(&axis, 1));
+        const wire::GamepadPair axis{id, number};
+        return wire::buildGamepadEvent(wire::gamepadAxes, std::span(&axis, 1));
     }
     if (kind == "button") {
-        return tool::buildGamepadButton(id, number > 0.0f);
+        const wire::GamepadPair button{id, number > 0.0f ? 1.0f : 0.0f};
+        return wire::buildGamepadEvent(wire::gamepadButton, std::span(&button, 1));
     }
     return std::nullopt;
 }
@@ -65,7 +66,7 @@ bool admitted(testing::TestClient& client) {
     }
     for (const std::uint32_t expected : {wire::HelloReply, wire::UdpInfo}) {
         const auto message = client.readMessage(answerTimeout);
-        if (!message || wire::readU32(*message, 4) != expected) {
+        if (!message || message->header.type != expected) {
             return false;
         }
     }

@@ -62,9 +62,9 @@ TEST(LinuxHid, ControllerOpensAndItsReportFileReceivesExactlyTheReports) {
     DebugCapture capture;
     ASSERT_EQ(controller.openController(), 1);
     EXPECT_TRUE(capture.contains("QuibController Opened!\n"));
-    controller.handleGamepadEvent(testing::axesMessage({{0, 1.0f}, {1, 0.0f}}));
-    controller.handleGamepadEvent(testing::buttonMessage(19, 1.0f));
-    controller.handleGamepadEvent(testing::buttonMessage(20, 1.0f));  // rejected: no report
+    controller.handleGamepadEvent(testing::axesEvent({{0, 1.0f}, {1, 0.0f}}));
+    controller.handleGamepadEvent(testing::buttonEvent(19, 1.0f));
+    controller.handleGamepadEvent(testing::buttonEvent(20, 1.0f));  // rejected: no report
     controller.closeController();
 
     std::vector<std::uint8_t> expected;
@@ -92,7 +92,7 @@ TEST(LinuxHid, TheScriptBuildsATreeTheControllerOpens) {
     ASSERT_EQ(std::system(command.c_str()), 0);
     VirtualController controller(platform::systemHid());
     ASSERT_EQ(controller.openController(), 1);
-    controller.handleGamepadEvent(testing::buttonMessage(0, 1.0f));
+    controller.handleGamepadEvent(testing::buttonEvent(0, 1.0f));
     controller.closeController();
     const auto written = tree.written("hidraw0");
     ASSERT_EQ(written.size(), 130u);
@@ -200,7 +200,7 @@ TEST(LinuxHid, AReportTheDeviceDoesNotTakeIsDroppedWithinItsTimeLimit) {
     DebugCapture capture;
     const auto before = std::chrono::steady_clock::now();
     const std::string out =
-        captureStdout([&] { controller.handleGamepadEvent(testing::buttonMessage(0, 1.0f)); });
+        captureStdout([&] { controller.handleGamepadEvent(testing::buttonEvent(0, 1.0f)); });
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
     EXPECT_EQ(out, "failed WriteFile 110\n");  // ETIMEDOUT
     EXPECT_TRUE(capture.contains("SetOutputReport FAILED!\n"));
@@ -209,8 +209,8 @@ TEST(LinuxHid, AReportTheDeviceDoesNotTakeIsDroppedWithinItsTimeLimit) {
     char buffer[4096];
     while (::read(device, buffer, sizeof buffer) > 0) {
     }
-    EXPECT_EQ(
-        captureStdout([&] { controller.handleGamepadEvent(testing::buttonMessage(1, 1.0f)); }), "");
+    EXPECT_EQ(captureStdout([&] { controller.handleGamepadEvent(testing::buttonEvent(1, 1.0f)); }),
+              "");
     EXPECT_EQ(::read(device, buffer, sizeof buffer), 65);
     controller.closeController();
     ::close(device);

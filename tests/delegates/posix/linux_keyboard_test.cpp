@@ -73,7 +73,7 @@ class LinuxKeyboardTest : public ::testing::Test {
     }
 
     // The key changes that a KeyDown or KeyUp with these entries makes.
-    Events type(std::uint32_t type, const std::vector<keys::KeyEntry>& entries) {
+    Events type(std::uint32_t type, const std::vector<wire::KeyEntry>& entries) {
         events_->clear();
         for (const KeyRecord& record :
              keys::buildKeyRecords(entries, type == wire::KeyUp, *keyboard_, 0)) {
@@ -127,7 +127,7 @@ TEST_F(LinuxKeyboardTest, ScanCodesAreLinuxKeyCodesUpTo0x58AndTheRestComeFromThe
 TEST_F(LinuxKeyboardTest, EveryPadKeyAndCharacterTypesAnAnnouncedKey) {
     make();
     const std::vector<std::uint16_t> announced = keyboard::virtualKeyboardSpec().keys;
-    const auto check = [&](const keys::KeyEntry& entry, const std::string& what) {
+    const auto check = [&](const wire::KeyEntry& entry, const std::string& what) {
         const Events pressed = type(wire::KeyDown, {entry});
         ASSERT_FALSE(pressed.empty()) << what;
         for (const InputEvent& event : pressed) {

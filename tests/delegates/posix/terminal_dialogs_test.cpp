@@ -12,7 +12,7 @@
 
 #include "delegates/admission_prompt.h"
 #include "platform/dialogs.h"
-#include "server/wire_protocol.h"
+#include "server/wire_building.h"
 
 namespace pellvane::testing {
 namespace {

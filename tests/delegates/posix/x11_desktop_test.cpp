@@ -20,6 +20,7 @@
 #include "delegates/foreground_monitor.h"
 #include "delegates/process_naming.h"
 #include "server/zarvo_server.h"
+#include "tests/delegates/delegate_test_support.h"
 #include "tests/support/debug_capture.h"
 
 namespace pellvane::testing {
@@ -290,10 +291,8 @@ TEST_F(X11DesktopTest, ListsAndReportsTheApplicationsThatOwnWindows) {
         DebugCapture capture;
         apps::runMonitorCycle(server, *desktop);
         EXPECT_TRUE(capture.contains("pellvane_delegates_tests"));
-        std::lock_guard guard(server.appFilterLock);
-        ASSERT_TRUE(server.foregroundApp);
-        EXPECT_EQ(server.foregroundApp->nameView(), "pellvane_delegates_tests");
-        EXPECT_EQ(server.foregroundApp->processId, static_cast<std::uint32_t>(::getpid()));
+        EXPECT_EQ(server.keyFilter().foregroundApp(),
+                  named("pellvane_delegates_tests", static_cast<std::uint32_t>(::getpid())));
     }
     // A window without a process in front: it owns a window as process 0 does, which
     // cannot be opened; the application reported before stays.
@@ -303,9 +302,8 @@ TEST_F(X11DesktopTest, ListsAndReportsTheApplicationsThatOwnWindows) {
         apps::runMonitorCycle(server, *desktop);
         EXPECT_EQ(capture.lines(),
                   (std::vector<std::string>{"Could not open process!\n", "NULL FMAPP\n"}));
-        std::lock_guard guard(server.appFilterLock);
-        ASSERT_TRUE(server.foregroundApp);
-        EXPECT_EQ(server.foregroundApp->nameView(), "pellvane_delegates_tests");
+        ASSERT_TRUE(server.keyFilter().foregroundApp());
+        EXPECT_EQ(server.keyFilter().foregroundApp()->nameView(), "pellvane_delegates_tests");
     }
 }
 
@@ -328,12 +326,7 @@ TEST_F(X11DesktopTest, ClientsInFramesOfAWindowManagerCountAsTopLevel) {
     DebugCapture capture;
     apps::runMonitorCycle(server, *desktop);
     EXPECT_TRUE(capture.contains("sleep"));
-    {
-        std::lock_guard guard(server.appFilterLock);
-        ASSERT_TRUE(server.foregroundApp);
-        EXPECT_EQ(server.foregroundApp->nameView(), "sleep");
-        EXPECT_EQ(server.foregroundApp->processId, sleeper.id());
-    }
+    EXPECT_EQ(server.keyFilter().foregroundApp(), named("sleep", sleeper.id()));
     const auto list = apps::listApplications(*desktop);
     ASSERT_TRUE(list);
     EXPECT_EQ(list->records.size(), 2u);

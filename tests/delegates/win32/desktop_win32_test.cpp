@@ -6,11 +6,11 @@
 #include <string>
 #include <thread>
 
-#include "delegates/app_filter.h"
 #include "delegates/application_list.h"
 #include "delegates/foreground_monitor.h"
 #include "delegates/process_naming.h"
 #include "server/zarvo_server.h"
+#include "tests/delegates/delegate_test_support.h"
 #include "tests/delegates/win32/test_window.h"
 
 namespace pellvane::testing {
@@ -117,16 +117,12 @@ TEST(Win32Desktop, WindowInFrontIsReportedByTheMonitor) {
 
     ZarvoServer server("Pellvane Test", "_kesp._tcp", "");
     apps::runMonitorCycle(server, *desktop);
-    {
-        std::lock_guard guard(server.appFilterLock);
-        ASSERT_TRUE(server.foregroundApp);
-        EXPECT_EQ(server.foregroundApp->nameView(), "pellvane_delegates_tests");
-    }
-    EXPECT_EQ(server.keysBlocked.load(), 1u);
-    wire::AppNameRecord wanted;
-    wanted.setName("pellvane_delegates_tests");
-    apps::applyWantedApp(server, &wanted);
-    EXPECT_EQ(server.keysBlocked.load(), 0u);
+    ASSERT_TRUE(server.keyFilter().foregroundApp());
+    EXPECT_EQ(server.keyFilter().foregroundApp()->nameView(), "pellvane_delegates_tests");
+    EXPECT_TRUE(server.keyFilter().keysBlocked());
+    const wire::AppNameRecord wanted = named("pellvane_delegates_tests");
+    server.keyFilter().applyWantedApp(&wanted);
+    EXPECT_FALSE(server.keyFilter().keysBlocked());
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include "delegates/admission_prompt.h"
 #include "platform/dialogs.h"
-#include "server/wire_protocol.h"
+#include "server/wire_building.h"
 #include "tests/delegates/win32/test_window.h"
 
 namespace pellvane::testing {

@@ -51,7 +51,7 @@ class SendInputToWindow : public ::testing::Test {
         window->characters.clear();
     }
 
-    void inject(std::uint32_t type, const std::vector<keys::KeyEntry>& entries) {
+    void inject(std::uint32_t type, const std::vector<wire::KeyEntry>& entries) {
         keys::injectKeys(nullptr, keyMessage(type, entries), *keyboard);
         window->pump(150ms);
     }

@@ -22,24 +22,13 @@
 #include "tests/fakes/fake_keyboard.h"
 #include "tests/shell/recording_controller.h"
 #include "tests/shell/temporary_directory.h"
+#include "tests/support/eventually.h"
 #include "tests/support/test_client.h"
 
 namespace pellvane::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 3s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 std::string portLine(std::uint16_t port) {
     return "Channel server port: " + std::to_string(port) + "\n";

@@ -1,0 +1,42 @@
+#include "server/socket_io.h"
+
+namespace pellvane {
+namespace {
+
+class SystemSocketIo final : public SocketIo {
+  public:
+    net::SocketHandle accept(net::SocketHandle listener) override {
+        const net::SocketHandle client = net::acceptConnection(listener);
+        if (client != net::invalidSocket) {
+            // Like the listener's: a failure here leaves a socket that still works, and the
+            // loop only reads it when it is readable.
+            net::setNonBlocking(client);
+        }
+        return client;
+    }
+    int receive(net::SocketHandle socket, std::span<std::uint8_t> into) override {
+        return net::receiveSome(socket, into.data(), into.size());
+    }
+    int receiveDatagram(net::SocketHandle socket, std::span<std::uint8_t> into,
+                        net::DatagramSource& source) override {
+        return net::receiveDatagram(socket, into.data(), into.size(), source);
+    }
+    bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message,
+                   int timeoutMs) override {
+        return net::sendAll(socket, message.data(), message.size(), timeoutMs);
+    }
+    bool peerHost(net::SocketHandle socket, net::HostAddress& host) override {
+        return net::peerHost(socket, host);
+    }
+    void shutdown(net::SocketHandle socket) override { net::shutdownBoth(socket); }
+    int close(net::SocketHandle socket) override { return net::closeSocket(socket); }
+};
+
+}  // namespace
+
+SocketIo& systemSocketIo() {
+    static SystemSocketIo io;
+    return io;
+}
+
+}  // namespace pellvane
