@@ -38,6 +38,10 @@ inline constexpr std::uint16_t toNetworkOrder(std::uint16_t port) {
     }
     return static_cast<std::uint16_t>((port >> 8) | (port << 8));
 }
+// The same swap read the other way: a port from DNS-SD, in host order.
+inline constexpr std::uint16_t fromNetworkOrder(std::uint16_t port) {
+    return toNetworkOrder(port);
+}
 
 // Socket library start and end (Winsock needs them; elsewhere they do nothing).
 bool startSocketLibrary();

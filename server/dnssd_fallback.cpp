@@ -25,10 +25,6 @@ constexpr std::size_t maxWaitingAnswers = 256;
 constexpr std::size_t maxInstanceLabelLength = 255;
 constexpr char localDomain[] = "local.";
 
-std::uint16_t swapBytes(std::uint16_t value) {
-    return static_cast<std::uint16_t>((value >> 8) | (value << 8));
-}
-
 std::string withoutTrailingDot(const char* text) {
     std::string result = text == nullptr ? "" : text;
     if (!result.empty() && result.back() == '.') {
@@ -408,7 +404,7 @@ class ResolveReference final : public QueryReference<ResolveMailbox> {
             return kDNSServiceErr_NoError;
         }
         reply_(self(), 0, 0, kDNSServiceErr_NoError, fullName.c_str(), answer->hostName.c_str(),
-               swapBytes(answer->port), 0, nullptr, context_);
+               net::toNetworkOrder(answer->port), 0, nullptr, context_);
         return kDNSServiceErr_NoError;
     }
 
@@ -445,7 +441,7 @@ DNSServiceErrorType DnssdFallback::registerService(DNSServiceRef* sdRef, const c
     instance.instanceName = label + "." + type + ".local";
     instance.hostName = host != nullptr && host[0] != '\0' ? withoutTrailingDot(host)
                                                            : computerName(label) + ".local";
-    instance.port = swapBytes(port);
+    instance.port = net::fromNetworkOrder(port);
     auto reference = std::make_unique<RegistrationReference>(callBack, context, label, type + ".");
     if (!reference->start(*system_, instance)) {
         return kDNSServiceErr_Unknown;

@@ -87,7 +87,7 @@ void DNSSD_API resolveReply(dnssd::DNSServiceRef, dnssd::DNSServiceFlags, std::u
     resolve->answered = true;
     if (errorCode == dnssd::kDNSServiceErr_NoError && hosttarget != nullptr) {
         resolve->host = hosttarget;
-        resolve->port = static_cast<std::uint16_t>((port >> 8) | (port << 8));
+        resolve->port = net::fromNetworkOrder(port);
     }
 }
 
