@@ -52,12 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t take = std::min(length, size - position);
         const std::span<const std::uint8_t> datagram(data + position, take);
         position += take;
-        driver.datagram(datagram, foreign);
+        driver.queueDatagram(datagram, foreign);
         const bool sourceAccepted = settings.autoAdmit || (admitted && !foreign);
         if (sourceAccepted && wire::isAcceptableDatagram(datagram)) {
             expected.push_back(datagram);
         }
     }
+    driver.takeDatagrams();
     const auto& messages = driver.delegate().messages;
     require(messages.size() == eventsBefore + expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {

@@ -1,5 +1,6 @@
 // The select loop of a started server: accepting, reading messages and datagrams,
 // admission, DNS-SD replies, and broadcast to admitted clients.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -15,6 +16,10 @@ namespace {
 
 constexpr int selectTimeoutMs = 180 * 1000;
 constexpr std::size_t datagramBufferSize = 65535;
+// The most that one pass takes from one source, so that a busy pad cannot hold up the others:
+// with the 1 ms pause between passes, a pad still gets well over 64,000 events a second in.
+constexpr int datagramsPerPass = 256;
+constexpr int messagesPerPass = 256;
 
 }  // namespace
 
@@ -48,7 +53,11 @@ int ZarvoServer::run(LoopControl& control) {
             sockets.push_back(waker_.socket());
         }
         flags.assign(sockets.size(), net::ReadinessFlags{});
-        const int readySockets = net::waitForReadiness(sockets, flags, selectTimeoutMs);
+        // Whole messages left in a stream by the last pass are not seen by the wait: with
+        // some waiting, it only looks and does not block.
+        const bool messagesWaiting = hasWaitingMessages();
+        const int readySockets =
+            net::waitForReadiness(sockets, flags, messagesWaiting ? 0 : selectTimeoutMs);
         if (control.ended.load()) {
             break;
         }
@@ -57,7 +66,7 @@ int ZarvoServer::run(LoopControl& control) {
             stopAfterFailure();
             return 1;
         }
-        if (readySockets == 0) {
+        if (readySockets == 0 && !messagesWaiting) {
             debug::output(L"Select: readySockets == 0\n");
             continue;
         }
@@ -65,11 +74,13 @@ int ZarvoServer::run(LoopControl& control) {
             waker_.drain();
         }
 
+        bool moreWaiting = false;  // a source gave all that one pass takes and may hold more
         for (std::size_t i = 0; i < watchedCount; ++i) {
             if (!flags[i].readable) {
                 continue;
             }
-            const bool passGoesOn = takeReadable(sockets[i], own.kindOf(sockets[i]), datagram);
+            const bool passGoesOn =
+                takeReadable(sockets[i], own.kindOf(sockets[i]), datagram, moreWaiting);
             if (control.ended.load()) {
                 return 1;  // a stop on this thread (a registration error) ended the loop
             }
@@ -77,19 +88,30 @@ int ZarvoServer::run(LoopControl& control) {
                 break;
             }
         }
+        handleWaitingMessages();
+        if (control.ended.load()) {
+            return 1;
+        }
+        moreWaiting = moreWaiting || hasWaitingMessages();
         for (std::size_t i = 0; i < watchedCount; ++i) {
             if (flags[i].exceptional && !takeException(sockets[i], own.kindOf(sockets[i]))) {
                 break;
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // The pause keeps a trickle of events from waking the loop once each; a source with
+        // more waiting is served again at once (a pause may last a whole timer tick, 15.6 ms
+        // on Windows, longer than a busy pad can wait).
+        if (!moreWaiting) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     return 1;
 }
 
-// A DNS-SD reply that fails to process stops the server, which ends the loop.
+// A DNS-SD reply that fails to process stops the server, which ends the loop. `moreWaiting`
+// is set when a socket gave all that one pass takes from it.
 bool ZarvoServer::takeReadable(net::SocketHandle socket, SocketKind kind,
-                               std::vector<std::uint8_t>& datagram) {
+                               std::vector<std::uint8_t>& datagram, bool& moreWaiting) {
     switch (kind) {
         case SocketKind::listener:
             acceptClient(socket);
@@ -111,10 +133,10 @@ bool ZarvoServer::takeReadable(net::SocketHandle socket, SocketKind kind,
         }
         case SocketKind::datagram4:
         case SocketKind::datagram6:
-            takeDatagram(socket, kind, datagram);
+            moreWaiting = takeDatagrams(socket, kind, datagram) || moreWaiting;
             break;
         case SocketKind::client:
-            takeMessages(socket);
+            moreWaiting = takeStreamBytes(socket) || moreWaiting;
             break;
     }
     return true;
@@ -190,39 +212,64 @@ void ZarvoServer::recordAdmittedPeer(net::SocketHandle socket) {
     admittedPeers_[socket] = peer;
 }
 
-// One receive into the connection's stream, then every whole message it completed, in order.
-// A message that arrives in pieces waits in the stream until its last byte has come.
-void ZarvoServer::takeMessages(net::SocketHandle socket) {
+// One receive into the connection's stream. A message that arrives in pieces waits there until
+// its last byte has come; whole ones wait for handleWaitingMessages. True when the receive
+// filled all the room it had, so that more may be waiting in the socket.
+bool ZarvoServer::takeStreamBytes(net::SocketHandle socket) {
     FrameDecoder& stream = streams_[socket];
-    const int received = io_.receive(socket, stream.receiveSpace());
+    const std::span<std::uint8_t> room = stream.receiveSpace();
+    if (room.empty()) {
+        return true;  // whole messages fill the stream: they are handled first
+    }
+    const int received = io_.receive(socket, room);
     if (received == net::transferWouldBlock) {
-        return;  // readiness without data: nothing to do this pass
+        return false;  // readiness without data: nothing to do this pass
     }
     if (received < 0) {
         dropClient(socket);
-        return;
+        return false;
     }
     if (received == 0) {
         debug::output(L"Client gracefully closed connection\n");
         dropClient(socket);
-        return;
+        return false;
     }
     stream.received(static_cast<std::size_t>(received));
-    for (;;) {
-        // Looked up again each time: handling a message may drop the client.
-        const auto current = streams_.find(socket);
-        if (current == streams_.end()) {
-            return;
+    return static_cast<std::size_t>(received) == room.size();
+}
+
+bool ZarvoServer::hasWaitingMessages() const {
+    return std::any_of(streams_.begin(), streams_.end(),
+                       [](const auto& entry) { return entry.second.hasMessage(); });
+}
+
+// Up to messagesPerPass whole messages of each connection, each connection's in the order
+// they came. Every stream that holds a header is looked at, so that one out of range is
+// dropped (and said) as soon as it is whole.
+void ZarvoServer::handleWaitingMessages() {
+    std::vector<net::SocketHandle> waiting;
+    for (const auto& [socket, stream] : streams_) {
+        if (stream.held() >= wire::headerSize) {
+            waiting.push_back(socket);
         }
-        const std::size_t discardedBefore = current->second.discardedHeaders();
-        std::optional<ReceivedMessage> message = current->second.next();
-        if (current->second.discardedHeaders() != discardedBefore) {
-            debug::output(L"packetSize < headerSize || packetSize > MAXUINT16");
+    }
+    for (net::SocketHandle socket : waiting) {
+        for (int handled = 0; handled < messagesPerPass; ++handled) {
+            // Looked up again each time: handling a message may drop the client.
+            const auto stream = streams_.find(socket);
+            if (stream == streams_.end()) {
+                break;
+            }
+            const std::size_t discardedBefore = stream->second.discardedHeaders();
+            std::optional<ReceivedMessage> message = stream->second.next();
+            if (stream->second.discardedHeaders() != discardedBefore) {
+                debug::output(L"packetSize < headerSize || packetSize > MAXUINT16");
+            }
+            if (!message) {
+                break;
+            }
+            handleMessage(std::move(*message), socket);
         }
-        if (!message) {
-            return;
-        }
-        handleMessage(std::move(*message), socket);
     }
 }
 
@@ -292,31 +339,45 @@ int ZarvoServer::sendUdpInfo(net::SocketHandle socket) {
     return sendWhole(socket, info) ? 1 : 0;
 }
 
+// What the socket holds, up to datagramsPerPass, in the order it came; true when the pass
+// took all it may, so that more may be waiting.
+bool ZarvoServer::takeDatagrams(net::SocketHandle socket, SocketKind kind,
+                                std::vector<std::uint8_t>& buffer) {
+    for (int taken = 0; taken < datagramsPerPass; ++taken) {
+        if (!takeDatagram(socket, kind, buffer)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // One datagram, one message: it is handed on when it is exactly one whole message, comes
 // from a sender of the socket's family and, for the pad service, from an admitted host.
-void ZarvoServer::takeDatagram(net::SocketHandle socket, SocketKind kind,
+// False when there was none to take.
+bool ZarvoServer::takeDatagram(net::SocketHandle socket, SocketKind kind,
                                std::vector<std::uint8_t>& buffer) {
     net::DatagramSource source;
     const int received = io_.receiveDatagram(socket, buffer, source);
+    if (received < 0) {
+        return false;
+    }
     const int expectedSourceLength =
         kind == SocketKind::datagram4 ? net::ipv4AddressLength : net::ipv6AddressLength;
     if (received < static_cast<int>(wire::headerSize) ||
         source.sourceLength != expectedSourceLength) {
-        return;
+        return true;
     }
     std::optional<ReceivedMessage> message =
         wire::wholeMessage(std::span(buffer).first(static_cast<std::size_t>(received)));
-    if (!message) {
-        return;
-    }
     // Without admission by datagram, only hosts that the local user admitted may send
     // events to the pad service; the channel service takes them from anyone.
-    if (!autoAdmit() && !datagramSourceAdmitted(source.host)) {
-        return;
+    if (!message || (!autoAdmit() && !datagramSourceAdmitted(source.host))) {
+        return true;
     }
     if (ZarvoConnectionDelegate* target = delegate()) {
         target->serverDidReceiveMessage(this, std::move(*message));
     }
+    return true;
 }
 
 bool ZarvoServer::datagramSourceAdmitted(const net::HostAddress& source) const {

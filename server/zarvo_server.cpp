@@ -13,6 +13,7 @@ namespace pellvane {
 namespace {
 
 constexpr int listenBacklog = 256;
+constexpr int udpReceiveBuffer = 1 << 20;
 constexpr char fallbackName[] = "KespServer";
 
 // The loop that runs on this thread, if any: lets stop() know it was called from a loop.
@@ -307,6 +308,10 @@ void ZarvoServer::openUdpSockets() {
     };
     net::setReuseAddress(udp4);
     net::setReuseAddress(udp6);
+    // Room for a burst from busy pads while the loop is not running (the system may grant
+    // less, which only shortens the burst that fits).
+    net::setReceiveBufferSize(udp4, udpReceiveBuffer);
+    net::setReceiveBufferSize(udp6, udpReceiveBuffer);
     if (!net::setNonBlocking(udp4) || !net::setNonBlocking(udp6)) {
         return fail(L"UDP Socket error 1\n", false);
     }

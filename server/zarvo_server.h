@@ -152,15 +152,19 @@ class ZarvoServer {
     // Used by the loop (select_loop.cpp).
     // Each returns false when the pass (read or exception) ends here.
     bool takeReadable(net::SocketHandle socket, SocketKind kind,
-                      std::vector<std::uint8_t>& datagram);
+                      std::vector<std::uint8_t>& datagram, bool& moreWaiting);
     bool takeException(net::SocketHandle socket, SocketKind kind);
     void acceptClient(net::SocketHandle listener);
     int dropClient(net::SocketHandle socket);
     void removePending(net::SocketHandle socket);
     void recordAdmittedPeer(net::SocketHandle socket);
-    void takeMessages(net::SocketHandle socket);
+    bool takeStreamBytes(net::SocketHandle socket);
+    bool hasWaitingMessages() const;
+    void handleWaitingMessages();
     void handleMessage(ReceivedMessage message, net::SocketHandle socket);
-    void takeDatagram(net::SocketHandle socket, SocketKind kind, std::vector<std::uint8_t>& buffer);
+    bool takeDatagrams(net::SocketHandle socket, SocketKind kind,
+                       std::vector<std::uint8_t>& buffer);
+    bool takeDatagram(net::SocketHandle socket, SocketKind kind, std::vector<std::uint8_t>& buffer);
     bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message);
     int sendUdpInfo(net::SocketHandle socket);
     bool datagramSourceAdmitted(const net::HostAddress& source) const;

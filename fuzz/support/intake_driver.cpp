@@ -170,9 +170,14 @@ std::size_t IntakeDriver::heldByServer() const {
            server_->admittedPeers_.size() + server_->streams_.size();
 }
 
+// Passes of the loop over the client: a receive while its connection is readable, then the
+// whole messages waiting, until neither is left.
 void IntakeDriver::takeWhileReadable() {
-    while (io_.hasUnreadBytes() && clientWatched()) {
-        server_->takeMessages(MemorySocketIo::client);
+    while (clientWatched() && (io_.hasUnreadBytes() || server_->hasWaitingMessages())) {
+        if (io_.hasUnreadBytes()) {
+            server_->takeStreamBytes(MemorySocketIo::client);
+        }
+        server_->handleWaitingMessages();
     }
 }
 
@@ -189,12 +194,17 @@ void IntakeDriver::closeClient() {
     takeWhileReadable();
 }
 
-void IntakeDriver::datagram(std::span<const std::uint8_t> bytes, bool foreign) {
+void IntakeDriver::queueDatagram(std::span<const std::uint8_t> bytes, bool foreign) {
+    io_.queueDatagram(bytes, foreign ? foreignHost : clientHost);
+}
+
+void IntakeDriver::takeDatagrams() {
     // Like the loop's, made once and used for every datagram.
     static std::vector<std::uint8_t> buffer(datagramBufferSize);
-    io_.queueDatagram(bytes, foreign ? foreignHost : clientHost);
-    server_->takeDatagram(MemorySocketIo::datagramSocket, ZarvoServer::SocketKind::datagram4,
-                          buffer);
+    while (io_.hasDatagrams()) {
+        server_->takeDatagrams(MemorySocketIo::datagramSocket, ZarvoServer::SocketKind::datagram4,
+                               buffer);
+    }
 }
 
 }  // namespace pellvane::fuzzing

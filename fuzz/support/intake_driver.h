@@ -65,6 +65,7 @@ class MemorySocketIo final : public SocketIo {
     void closeClientSide() { clientClosed_ = true; }
     bool hasUnreadBytes() const { return unread() > 0 || clientClosed_; }
     void queueDatagram(std::span<const std::uint8_t> bytes, const net::HostAddress& source);
+    bool hasDatagrams() const { return !datagrams_.empty(); }
     std::size_t bytesSent() const { return bytesSent_; }
 
     net::SocketHandle accept(net::SocketHandle listener) override;
@@ -119,9 +120,10 @@ class IntakeDriver {
     // peers and partial messages.
     std::size_t heldByServer() const;
 
-    // One datagram through the datagram intake, from the admitted host, or with `foreign`
-    // from a host that never connected.
-    void datagram(std::span<const std::uint8_t> bytes, bool foreign);
+    // A datagram waits on the datagram socket, from the admitted host, or with `foreign` from
+    // a host that never connected; takeDatagrams lets the intake take them all, in passes.
+    void queueDatagram(std::span<const std::uint8_t> bytes, bool foreign);
+    void takeDatagrams();
 
     NotingDelegate& delegate() { return delegate_; }
 

@@ -2,6 +2,8 @@
 // malformed: a framing fault loses the message, never the connection.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "server/wire_building.h"
 #include "tests/server/server_fixture.h"
 
@@ -81,6 +83,60 @@ TEST_F(FramingTest, LateBodiesWaitAndMessagesSharingAWriteAreAllTaken) {
     ASSERT_TRUE(delegate.waitFor("message:5", 2));
     EXPECT_EQ(delegate.messages(),
               (std::vector{received(keys), received(release), received(keys)}));
+}
+
+// More than a pass takes from one source, in one write over TCP and in one burst of datagrams:
+// the rest waits in the stream or the socket and comes in the following passes, in order, with
+// no new readiness needed.
+TEST_F(FramingTest, MoreThanAPassTakesArrivesWholeAndInOrder) {
+    constexpr std::uint32_t streamed = 3000;
+    constexpr std::uint32_t datagrams = 200;
+    Message stream;
+    for (std::uint32_t i = 0; i < streamed; ++i) {
+        const Message message = makeMessage(wire::GamepadEvent, i, 0);  // the argument numbers it
+        stream.insert(stream.end(), message.begin(), message.end());
+    }
+    ASSERT_TRUE(client->send(stream));
+    ASSERT_TRUE(delegate.waitFor("message:8", streamed));
+    for (std::uint32_t i = 0; i < datagrams; ++i) {
+        ASSERT_TRUE(sendDatagram(net::Family::ipv4, server->udpPort4(),
+                                 makeMessage(wire::ChannelEvent, i, 0)));
+    }
+    ASSERT_TRUE(delegate.waitFor("message:7", datagrams));
+    const auto messages = delegate.messages();
+    ASSERT_EQ(messages.size(), streamed + datagrams);
+    for (std::uint32_t i = 0; i < messages.size(); ++i) {
+        EXPECT_EQ(messages[i].header.argument, i < streamed ? i : i - streamed) << i;
+    }
+}
+
+// Datagrams that queued while the loop was busy are all taken in the pass that follows, before
+// a connection that became readable after them: one datagram a pass left a busy pad's events
+// waiting in the socket until it overflowed.
+TEST_F(FramingTest, DatagramsQueuedWhileTheLoopWasBusyAreTakenInOnePass) {
+    std::atomic<bool> holding{true};
+    std::atomic<bool> released{false};
+    delegate.setOnMessage([&] {
+        if (holding.exchange(false)) {
+            eventually([&] { return released.load(); }, std::chrono::seconds(10));
+        }
+    });
+    const std::uint16_t port = server->udpPort4();
+    ASSERT_TRUE(sendDatagram(net::Family::ipv4, port, makeMessage(wire::ChannelEvent, 0, 0)));
+    ASSERT_TRUE(delegate.waitFor("message:7"));  // the loop is held inside its delegate
+    constexpr std::uint32_t queued = 100;
+    for (std::uint32_t i = 1; i <= queued; ++i) {
+        ASSERT_TRUE(sendDatagram(net::Family::ipv4, port, makeMessage(wire::ChannelEvent, i, 0)));
+    }
+    ASSERT_TRUE(client->send(makeMessage(wire::KeyUp, 0, 0)));
+    released = true;
+    ASSERT_TRUE(delegate.waitFor("message:6"));
+    const auto messages = delegate.messages();
+    ASSERT_EQ(messages.size(), queued + 2);
+    for (std::uint32_t i = 0; i <= queued; ++i) {
+        EXPECT_EQ(messages[i].header.argument, i);
+    }
+    EXPECT_EQ(messages.back().header.type, wire::KeyUp);
 }
 
 TEST_F(FramingTest, DatagramsMustHoldExactlyOneMessage) {

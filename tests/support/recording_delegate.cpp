@@ -58,11 +58,16 @@ std::unique_ptr<wire::AppList> RecordingDelegate::applicationList(ZarvoServer*,
 
 void RecordingDelegate::serverDidReceiveMessage(ZarvoServer*, ReceivedMessage message) {
     const std::uint32_t type = message.header.type;
+    std::function<void()> onMessage;
     {
         std::lock_guard guard(mutex_);
         messages_.push_back(std::move(message));
+        onMessage = onMessage_;
     }
     record("message:" + std::to_string(type));
+    if (onMessage) {
+        onMessage();
+    }
 }
 
 void RecordingDelegate::setAdmitAnswer(int answer) {
@@ -79,6 +84,11 @@ void RecordingDelegate::setApplications(std::vector<wire::AppNameRecord> applica
 void RecordingDelegate::setOnStop(std::function<void(ZarvoServer*)> onStop) {
     std::lock_guard guard(mutex_);
     onStop_ = std::move(onStop);
+}
+
+void RecordingDelegate::setOnMessage(std::function<void()> onMessage) {
+    std::lock_guard guard(mutex_);
+    onMessage_ = std::move(onMessage);
 }
 
 std::vector<std::string> RecordingDelegate::calls() const {

@@ -32,6 +32,9 @@ class RecordingDelegate : public ZarvoConnectionDelegate {
     void setApplications(std::vector<wire::AppNameRecord> applications);
     // Runs inside serverDidStop (for example a restart), after the call is recorded.
     void setOnStop(std::function<void(ZarvoServer*)> onStop);
+    // Runs inside serverDidReceiveMessage, on the loop's thread, after the message is recorded
+    // (for example to hold the loop up).
+    void setOnMessage(std::function<void()> onMessage);
 
     // Every call in order: "publish", "admit", "stop", "ask", "list", "message:<type>".
     std::vector<std::string> calls() const;
@@ -56,6 +59,7 @@ class RecordingDelegate : public ZarvoConnectionDelegate {
     std::vector<wire::AppNameRecord> applications_;
     bool hasApplications_ = false;
     std::function<void(ZarvoServer*)> onStop_;
+    std::function<void()> onMessage_;
 };
 
 }  // namespace pellvane::testing
