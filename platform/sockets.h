@@ -54,6 +54,8 @@ int closeSocket(SocketHandle socket);
 bool setReuseAddress(SocketHandle socket);
 bool setNonBlocking(SocketHandle socket);
 bool setReceiveBufferSize(SocketHandle socket, int bytes);
+// Sends each write at once instead of waiting to fill a segment (Nagle's algorithm).
+bool setNoDelay(SocketHandle socket);
 
 // Binds to the wildcard address of the family (IPv6 sockets accept IPv6 only).
 bool bindWildcard(SocketHandle socket, Family family, std::uint16_t port);

@@ -91,6 +91,10 @@ bool setReceiveBufferSize(SocketHandle socket, int bytes) {
     return setOption(socket, SOL_SOCKET, SO_RCVBUF, bytes);
 }
 
+bool setNoDelay(SocketHandle socket) {
+    return setOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
+}
+
 bool setResetOnClose(SocketHandle socket) {
     const linger immediate{1, 0};
     return setOption(socket, SOL_SOCKET, SO_LINGER, immediate);
