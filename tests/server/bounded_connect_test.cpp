@@ -50,6 +50,7 @@ TEST_F(BoundedConnect, ReachesAListenerAndLeavesTheSocketNonBlocking) {
     ASSERT_TRUE(connectWithin(client, Family::ipv4, "127.0.0.1", port, 2000));
     std::uint8_t byte = 0;
     EXPECT_EQ(receiveSome(client, &byte, 1), transferWouldBlock);
+    EXPECT_TRUE(setNoDelay(client));  // a connected stream takes the option
 }
 
 TEST_F(BoundedConnect, FailsAtOnceWhenNobodyListens) {
