@@ -31,6 +31,10 @@ helper_pid=""
 cleanup() {
   [ -n "$helper_pid" ] && kill "$helper_pid" 2>/dev/null || true
   [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
+  if [ "$system" = windows ]; then
+    "$WINESERVER" -k 2>/dev/null || true
+    pellvane_stop_xvfb
+  fi
   exec 3>&- 2>/dev/null || true
   rm -rf "$work"
 }
