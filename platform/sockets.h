@@ -56,6 +56,10 @@ bool setNonBlocking(SocketHandle socket);
 bool setReceiveBufferSize(SocketHandle socket, int bytes);
 // Sends each write at once instead of waiting to fill a segment (Nagle's algorithm).
 bool setNoDelay(SocketHandle socket);
+// Probes an idle connection: after `idleSeconds` without traffic, then every
+// `intervalSeconds`; `probes` unanswered ones end it, so that the connection of a peer that
+// vanished without closing comes to an end. Windows sets its own probe count.
+bool setKeepAlive(SocketHandle socket, int idleSeconds, int intervalSeconds, int probes);
 
 // Binds to the wildcard address of the family (IPv6 sockets accept IPv6 only).
 bool bindWildcard(SocketHandle socket, Family family, std::uint16_t port);

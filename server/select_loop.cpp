@@ -57,10 +57,11 @@ int ZarvoServer::run(LoopControl& control) {
         // some waiting, it only looks and does not block.
         const bool messagesWaiting = hasWaitingMessages();
         const int readySockets =
-            net::waitForReadiness(sockets, flags, messagesWaiting ? 0 : selectTimeoutMs);
+            net::waitForReadiness(sockets, flags, messagesWaiting ? 0 : waitTimeMs());
         if (control.ended.load()) {
             break;
         }
+        closeSilentConnections();
         if (readySockets < 0) {
             debug::output(L"Select timed out!\n");
             stopAfterFailure();
@@ -163,6 +164,9 @@ bool ZarvoServer::takeException(net::SocketHandle socket, SocketKind kind) {
     return true;
 }
 
+// A newcomer waits for admission beside the others, unless its host has enough connections
+// waiting already. When every slot is taken, the connection that has waited longest for
+// admission gives way: idle connections cannot lock a real device out.
 void ZarvoServer::acceptClient(net::SocketHandle listener) {
     if (listener == net::invalidSocket) {
         return;
@@ -172,17 +176,63 @@ void ZarvoServer::acceptClient(net::SocketHandle listener) {
         debug::output(L"Invalid client socket\n");
         return;
     }
-    std::unique_lock guard(lock_);
-    if (watchedSockets_.full() || pendingClients_.full()) {
+    net::HostAddress peer;  // a peer the system cannot name counts as one unnamed host
+    io_.peerHost(client, peer);
+    const wchar_t* refusal = nullptr;
+    net::SocketHandle givesWay = net::invalidSocket;
+    {
+        std::lock_guard guard(lock_);
+        if (pendingClients_.countFrom(peer) >= PendingConnections::perHostLimit) {
+            refusal = L"Too many connections waiting for admission from one host\n";
+        } else if (watchedSockets_.full()) {
+            givesWay = pendingClients_.oldest();
+            refusal = givesWay == net::invalidSocket ? L"No room for another client\n" : nullptr;
+        }
+    }
+    if (refusal != nullptr) {
         // Unwatched, it would never be read nor closed: refuse it at once.
-        guard.unlock();
+        debug::output(refusal);
         io_.close(client);
         return;
     }
-    pendingClients_.add(client);
-    watchedSockets_.add(client);
-    guard.unlock();
+    if (givesWay != net::invalidSocket) {
+        debug::output(L"The connection waiting longest for admission gives way\n");
+        dropClient(givesWay);
+    }
+    {
+        std::lock_guard guard(lock_);
+        pendingClients_.add(client, peer, PendingConnections::Clock::now());
+        watchedSockets_.add(client);
+    }
     streams_[client].clear();
+}
+
+// A connection that has not delivered a whole message in its first seconds is closed.
+void ZarvoServer::closeSilentConnections() {
+    std::vector<net::SocketHandle> silent;
+    {
+        std::lock_guard guard(lock_);
+        silent = pendingClients_.overdue(PendingConnections::Clock::now());
+    }
+    for (net::SocketHandle socket : silent) {
+        debug::output(L"Closing a connection that sent no message in time\n");
+        dropClient(socket);
+    }
+}
+
+// Until the next connection's first message falls due, or the loop's usual timeout.
+int ZarvoServer::waitTimeMs() const {
+    std::optional<PendingConnections::Clock::time_point> due;
+    {
+        std::lock_guard guard(lock_);
+        due = pendingClients_.nextDeadline();
+    }
+    if (!due) {
+        return selectTimeoutMs;
+    }
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*due - PendingConnections::Clock::now());
+    return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, selectTimeoutMs));
 }
 
 int ZarvoServer::dropClient(net::SocketHandle socket) {
@@ -279,6 +329,7 @@ void ZarvoServer::handleMessage(ReceivedMessage message, net::SocketHandle socke
     {
         std::lock_guard guard(lock_);
         pending = pendingClients_.contains(socket);
+        pendingClients_.firstMessageArrived(socket);
         target = delegate_;
     }
     if (target == nullptr) {

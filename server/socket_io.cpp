@@ -3,6 +3,12 @@
 namespace pellvane {
 namespace {
 
+// A pad that vanished (out of range, battery gone) never closes its connection; probing idle
+// connections gives its slot back after about a minute.
+constexpr int keepAliveIdleSeconds = 30;
+constexpr int keepAliveIntervalSeconds = 10;
+constexpr int keepAliveProbes = 3;
+
 class SystemSocketIo final : public SocketIo {
   public:
     net::SocketHandle accept(net::SocketHandle listener) override {
@@ -11,6 +17,8 @@ class SystemSocketIo final : public SocketIo {
             // Like the listener's: a failure here leaves a socket that still works, and the
             // loop only reads it when it is readable.
             net::setNonBlocking(client);
+            net::setKeepAlive(client, keepAliveIdleSeconds, keepAliveIntervalSeconds,
+                              keepAliveProbes);
         }
         return client;
     }

@@ -14,7 +14,8 @@ class SocketIo {
   public:
     virtual ~SocketIo() = default;
 
-    // A connection from a listener, made non-blocking; invalidSocket when there is none.
+    // A connection from a listener, made non-blocking and probed when idle (keepalive);
+    // invalidSocket when there is none.
     virtual net::SocketHandle accept(net::SocketHandle listener) = 0;
     // What net::receiveSome and net::receiveDatagram answer.
     virtual int receive(net::SocketHandle socket, std::span<std::uint8_t> into) = 0;

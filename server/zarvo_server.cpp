@@ -102,6 +102,11 @@ std::uint32_t ZarvoServer::watchedCount() const {
     return watchedSockets_.count();
 }
 
+void ZarvoServer::setFirstMessageTime(std::chrono::milliseconds time) {
+    std::lock_guard guard(lock_);
+    pendingClients_.setFirstMessageTime(time);
+}
+
 std::uint32_t ZarvoServer::pendingCount() const {
     std::lock_guard guard(lock_);
     return pendingClients_.count();
@@ -365,13 +370,10 @@ void ZarvoServer::closeAllSockets() {
     {
         std::lock_guard guard(lock_);
         const ServiceSockets own = serviceSocketsLocked();
-        // A pending client is in both sets; it is closed once.
-        for (const SocketSet* set : {&watchedSockets_, &pendingClients_}) {
-            for (net::SocketHandle socket : set->entries()) {
-                if (own.kindOf(socket) == SocketKind::client && socket != net::invalidSocket &&
-                    std::find(clients.begin(), clients.end(), socket) == clients.end()) {
-                    clients.push_back(socket);
-                }
+        // Pending clients are watched too.
+        for (net::SocketHandle socket : watchedSockets_.entries()) {
+            if (own.kindOf(socket) == SocketKind::client) {
+                clients.push_back(socket);
             }
         }
         listeners[0] = takeSocket(tcpSocket4_);

@@ -22,6 +22,7 @@
 #include "server/frame_decoder.h"
 #include "server/key_filter.h"
 #include "server/loop_waker.h"
+#include "server/pending_connections.h"
 #include "server/restart_timer.h"
 #include "server/socket_io.h"
 #include "server/socket_set.h"
@@ -81,6 +82,8 @@ class ZarvoServer {
     ZarvoConnectionDelegate* delegate() const;
     void setAutoAdmit(bool autoAdmit) { autoAdmit_.store(autoAdmit ? 1 : 0); }
     bool autoAdmit() const { return autoAdmit_.load() != 0; }
+    // How long a new connection has to deliver its first whole message (10 s); before start.
+    void setFirstMessageTime(std::chrono::milliseconds time);
 
     // The name in every HelloReply and Refusal: always the configured one.
     const char* serviceName() const { return serviceName_; }
@@ -155,6 +158,8 @@ class ZarvoServer {
                       std::vector<std::uint8_t>& datagram, bool& moreWaiting);
     bool takeException(net::SocketHandle socket, SocketKind kind);
     void acceptClient(net::SocketHandle listener);
+    void closeSilentConnections();
+    int waitTimeMs() const;
     int dropClient(net::SocketHandle socket);
     void removePending(net::SocketHandle socket);
     void recordAdmittedPeer(net::SocketHandle socket);
@@ -179,8 +184,9 @@ class ZarvoServer {
 
     SocketIo& io_;
 
-    // Guards the socket sets, the server socket fields, the ports, the registration and its
-    // socket, the instance name, the admitted peers and the delegate pointer. Never held
+    // Guards the watched sockets and those waiting for admission, the server socket fields,
+    // the ports, the registration and its socket, the instance name, the admitted peers and
+    // the delegate pointer. Never held
     // across a send, a receive, a close or a delegate call.
     mutable std::mutex lock_;
     net::SocketHandle tcpSocket4_ = net::invalidSocket;
@@ -193,7 +199,7 @@ class ZarvoServer {
     dnssd::DNSServiceRef serviceRef_ = nullptr;
     net::SocketHandle dnssdSocket_ = net::invalidSocket;  // serviceRef_'s reply socket
     std::string instanceName_;
-    SocketSet pendingClients_;
+    PendingConnections pendingClients_;
     SocketSet watchedSockets_;
     std::map<net::SocketHandle, net::HostAddress> admittedPeers_;
     ZarvoConnectionDelegate* delegate_ = nullptr;

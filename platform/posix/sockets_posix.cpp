@@ -1,5 +1,6 @@
 // The POSIX socket calls that differ from Winsock's; the rest is in sockets_common.cpp.
 #include <fcntl.h>
+#include <netinet/tcp.h>
 
 #include <chrono>
 #include <vector>
@@ -59,6 +60,16 @@ int closeSocket(SocketHandle socket) {
 bool setNonBlocking(SocketHandle socket) {
     const int flags = fcntl(native::toNative(socket), F_GETFL, 0);
     return flags >= 0 && fcntl(native::toNative(socket), F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool setKeepAlive(SocketHandle socket, int idleSeconds, int intervalSeconds, int probes) {
+    const int fd = native::toNative(socket);
+    const int on = 1;
+    return setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+           setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 &&
+           setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds) ==
+               0 &&
+           setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0;
 }
 
 SocketHandle acceptConnection(SocketHandle listener) {

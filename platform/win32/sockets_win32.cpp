@@ -2,6 +2,9 @@
 #include "platform/sockets.h"
 #include "platform/win32/sockets_native.h"
 
+// After the Winsock headers, which it builds on.
+#include <mstcpip.h>
+
 namespace pellvane::net {
 namespace {
 
@@ -54,6 +57,17 @@ int closeSocket(SocketHandle socket) {
 bool setNonBlocking(SocketHandle socket) {
     u_long on = 1;
     return ioctlsocket(native::toNative(socket), FIONBIO, &on) == 0;
+}
+
+// Windows takes the times in milliseconds and always sends ten probes.
+bool setKeepAlive(SocketHandle socket, int idleSeconds, int intervalSeconds, int /*probes*/) {
+    tcp_keepalive settings{};
+    settings.onoff = 1;
+    settings.keepalivetime = static_cast<ULONG>(idleSeconds) * 1000;
+    settings.keepaliveinterval = static_cast<ULONG>(intervalSeconds) * 1000;
+    DWORD returned = 0;
+    return WSAIoctl(native::toNative(socket), SIO_KEEPALIVE_VALS, &settings, sizeof settings,
+                    nullptr, 0, &returned, nullptr, nullptr) == 0;
 }
 
 SocketHandle acceptConnection(SocketHandle listener) {

@@ -53,6 +53,14 @@ TEST_F(BoundedConnect, ReachesAListenerAndLeavesTheSocketNonBlocking) {
     EXPECT_TRUE(setNoDelay(client));  // a connected stream takes the option
 }
 
+// Connections that go quiet are probed, so that a vanished peer's connection ends.
+TEST_F(BoundedConnect, AConnectionCanBeProbedWhenIdle) {
+    const std::uint16_t port = listenOnLoopback(4);
+    const SocketHandle client = track(openSocket(Family::ipv4, Transport::stream));
+    ASSERT_TRUE(connectWithin(client, Family::ipv4, "127.0.0.1", port, 2000));
+    EXPECT_TRUE(setKeepAlive(client, 30, 10, 3));
+}
+
 TEST_F(BoundedConnect, FailsAtOnceWhenNobodyListens) {
     const SocketHandle closed = openSocket(Family::ipv4, Transport::stream);
     std::uint16_t port = 0;

@@ -37,6 +37,14 @@ bool TestClient::connect(net::Family family, std::uint16_t port, int receiveBuff
     return net::connectTo(socket_, family, loopbackHost(family), port);
 }
 
+bool TestClient::connectFrom(const char* loopbackAddress, std::uint16_t port) {
+    close();
+    socket_ = net::openSocket(net::Family::ipv4, net::Transport::stream);
+    return socket_ != net::invalidSocket &&
+           net::bindAddress(socket_, net::Family::ipv4, loopbackAddress, 0) &&
+           net::connectTo(socket_, net::Family::ipv4, loopbackHost(net::Family::ipv4), port);
+}
+
 void TestClient::close() {
     if (socket_ != net::invalidSocket) {
         net::closeSocket(socket_);

@@ -23,6 +23,8 @@ class TestClient {
 
     // Connects a blocking socket; `receiveBuffer` > 0 shrinks the receive buffer first.
     bool connect(net::Family family, std::uint16_t port, int receiveBuffer = 0);
+    // Connects over IPv4 from another loopback address ("127.0.0.2"): another host to the server.
+    bool connectFrom(const char* loopbackAddress, std::uint16_t port);
     void close();
     net::SocketHandle socket() const { return socket_; }
 
