@@ -22,7 +22,9 @@ class VirtualController final : public GamepadController {
     VirtualController& operator=(const VirtualController&) = delete;
 
     int openController() override;
+    // Returns to rest first, so that nothing stays held on the device.
     void closeController() override;
+    void returnToRest() override;
     bool isOpen() const override;
     void handleGamepadEvent(std::span<const std::uint8_t> message) override;
 
@@ -31,6 +33,7 @@ class VirtualController final : public GamepadController {
 
   private:
     void closeLocked();
+    void returnToRestLocked();
 
     platform::Hid& hid_;
     // Guards controller and controllerState. Start-up and shutdown use them on the main

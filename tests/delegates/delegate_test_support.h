@@ -25,11 +25,13 @@ class RecordingController : public GamepadController {
     explicit RecordingController(bool opens = true) : opens_(opens) {}
     int openController() override;
     void closeController() override;
+    void returnToRest() override;
     bool isOpen() const override;
     void handleGamepadEvent(std::span<const std::uint8_t> message) override;
 
     int openCalls() const;
     int closeCalls() const;
+    int restCalls() const;
     std::vector<Message> events() const;
 
   private:
@@ -38,6 +40,7 @@ class RecordingController : public GamepadController {
     bool open_ = false;
     int openCalls_ = 0;
     int closeCalls_ = 0;
+    int restCalls_ = 0;
     std::vector<Message> events_;
 };
 
