@@ -76,6 +76,12 @@ int receiveDatagram(SocketHandle socket, void* buffer, std::size_t length, Datag
 int sendDatagram(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port,
                  const void* data, std::size_t length);
 
+// Looks, without waiting and without taking anything, whether the peer of a connected
+// socket is gone: true when it closed its side and nothing is left to read, or when the
+// connection was reset. The socket must be non-blocking on Windows (Winsock has no flag
+// for one call).
+bool peerHasGone(SocketHandle socket);
+
 // Half-closes both directions without releasing the handle, so that the thread that owns
 // the socket sees it end and closes it itself.
 void shutdownBoth(SocketHandle socket);

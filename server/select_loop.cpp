@@ -155,14 +155,23 @@ void ZarvoServer::acceptClient(net::SocketHandle listener) {
 }
 
 int ZarvoServer::dropClient(net::SocketHandle socket) {
-    std::lock_guard sending(sendLock_);
+    std::optional<LostHost> lost;
+    int result = 0;
     {
-        std::lock_guard guard(lock_);
-        watchedSockets_.remove(socket);
-        pendingClients_.remove(socket);
-        admittedPeers_.erase(socket);
+        std::lock_guard sending(sendLock_);
+        {
+            std::lock_guard guard(lock_);
+            watchedSockets_.remove(socket);
+            pendingClients_.remove(socket);
+            lost = forgetAdmittedLocked(socket);
+        }
+        result = net::closeSocket(socket);
     }
-    return net::closeSocket(socket);
+    ZarvoConnectionDelegate* target = delegate();
+    if (lost && target != nullptr) {
+        target->serverDidLoseHost(this, lost->host, lost->lastClient);
+    }
+    return result;
 }
 
 void ZarvoServer::removePending(net::SocketHandle socket) {
@@ -238,7 +247,7 @@ void ZarvoServer::handleMessage(Message message, net::SocketHandle socket) {
             debug::output(L"UDP Info received!\n");
             return;
         }
-        target->serverDidReceiveMessage(this, std::move(message));
+        target->serverDidReceiveMessageFrom(this, std::move(message), admittedHost(socket));
         return;
     }
 
@@ -252,9 +261,19 @@ void ZarvoServer::handleMessage(Message message, net::SocketHandle socket) {
             dropClient(socket);
             return;
         }
+        // Nobody is asked about a device that has gone already, and nobody is admitted
+        // that went, or whose server began to stop, while the question was open.
+        if (header.argument == wire::helloArgument && !clientStillWanted(socket)) {
+            dropClient(socket);
+            return;
+        }
         if (header.argument != wire::helloArgument ||
             target->shouldAdmitClient(this, &message) == 0) {
             sendWhole(socket, refusal);
+            dropClient(socket);
+            return;
+        }
+        if (!clientStillWanted(socket)) {
             dropClient(socket);
             return;
         }
@@ -271,7 +290,7 @@ void ZarvoServer::handleMessage(Message message, net::SocketHandle socket) {
     target->serverDidAdmitClient(this);
     sendUdpInfo(socket);
     if (autoAdmit()) {
-        target->serverDidReceiveMessage(this, std::move(message));
+        target->serverDidReceiveMessageFrom(this, std::move(message), admittedHost(socket));
     }
 }
 
@@ -307,7 +326,8 @@ void ZarvoServer::takeDatagram(net::SocketHandle socket, int expectedSourceLengt
     }
     ZarvoConnectionDelegate* target = delegate();
     if (target != nullptr) {
-        target->serverDidReceiveMessage(this, Message(datagram.begin(), datagram.end()));
+        target->serverDidReceiveMessageFrom(this, Message(datagram.begin(), datagram.end()),
+                                            source.host);
     }
 }
 

@@ -33,6 +33,10 @@ void closeIfOpen(net::SocketHandle& socket) {
 
 }  // namespace
 
+bool ZarvoServer::loopEnding() {
+    return currentLoopEnded != nullptr && currentLoopEnded->load();
+}
+
 ZarvoServer::ZarvoServer(const char* name, const char* serviceType, const char* serviceDomain) {
     init(name, serviceType, serviceDomain);
 }
@@ -362,6 +366,9 @@ void ZarvoServer::stopFor(StopCause cause) {
     } else {
         lifecycle.lock();
     }
+    if (ZarvoConnectionDelegate* target = delegate()) {
+        target->serverWillStop(this);
+    }
     restartTimer_.cancel();
     endLoopThread();
     monitorThread.stopAndJoin();
@@ -383,6 +390,10 @@ void ZarvoServer::stopFor(StopCause cause) {
 }
 
 void ZarvoServer::shutDown() {
+    // Told before it is detached: an open question closes and typing ends at once.
+    if (ZarvoConnectionDelegate* target = delegate()) {
+        target->serverWillStop(this);
+    }
     setDelegate(nullptr);
     // Before the lifecycle lock: a delayed start under way needs it to finish.
     restartTimer_.end();

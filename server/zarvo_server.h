@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -149,6 +150,22 @@ class ZarvoServer {
     bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message);
     int sendUdpInfo(net::SocketHandle socket);
     bool datagramSourceAdmitted(const net::HostAddress& source) const;
+
+    // What the server knows of its admitted clients' hosts (admitted_hosts.cpp).
+    struct LostHost {
+        net::HostAddress host;
+        bool lastClient = false;  // no admitted client is left
+    };
+    // The host of an admitted client; the zero address when it could not be read.
+    net::HostAddress admittedHost(net::SocketHandle socket) const;
+    // Forgets an admitted client; its host when that was the host's last connection.
+    // Called with lock_ held.
+    std::optional<LostHost> forgetAdmittedLocked(net::SocketHandle socket);
+    // Whether a pending client is worth asking about, or admitting after the answer: it is
+    // still connected and the loop is not being ended by a stop.
+    bool clientStillWanted(net::SocketHandle socket) const;
+    // True on a loop thread whose stop has begun.
+    static bool loopEnding();
 
     const char* serviceDomain_ = "";
     const char* serviceType_ = "";

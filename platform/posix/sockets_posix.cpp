@@ -273,6 +273,15 @@ int sendDatagram(SocketHandle socket, Family family, const char* numericHost, st
     return static_cast<int>(sent);
 }
 
+bool peerHasGone(SocketHandle socket) {
+    char next = 0;
+    const ssize_t peeked = recv(descriptor(socket), &next, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked < 0) {
+        return !wouldBlock() && errno != EINTR;
+    }
+    return peeked == 0;
+}
+
 void shutdownBoth(SocketHandle socket) {
     shutdown(descriptor(socket), SHUT_RDWR);
 }

@@ -275,6 +275,15 @@ int sendDatagram(SocketHandle socket, Family family, const char* numericHost, st
                                  addressLength));
 }
 
+bool peerHasGone(SocketHandle socket) {
+    char next = 0;
+    const int peeked = recv(native(socket), &next, 1, MSG_PEEK);
+    if (peeked == SOCKET_ERROR) {
+        return !wouldBlock();
+    }
+    return peeked == 0;
+}
+
 void shutdownBoth(SocketHandle socket) {
     shutdown(native(socket), SD_BOTH);
 }
