@@ -79,6 +79,23 @@ void appendCharacter(std::vector<KeyRecord>& records, std::uint32_t character,
     records.push_back(record);
 }
 
+// Types on the calling thread, pausing as the keyboard does; nothing interrupts it.
+class DirectSender final : public RecordSender {
+  public:
+    explicit DirectSender(keyboard::Keyboard& keyboard) : keyboard_(keyboard) {}
+    bool pause(std::uint32_t milliseconds) override {
+        keyboard_.pause(milliseconds);
+        return true;
+    }
+    bool send(const KeyRecord& record) override {
+        keyboard_.sendRecord(record);
+        return true;
+    }
+
+  private:
+    keyboard::Keyboard& keyboard_;
+};
+
 }  // namespace
 
 std::vector<KeyEntry> readKeyEntries(std::span<const std::uint8_t> message) {
@@ -115,18 +132,34 @@ std::vector<KeyRecord> buildKeyRecords(std::span<const KeyEntry> entries, bool r
 }
 
 void sendRecords(std::span<const KeyRecord> records, keyboard::Keyboard& keyboard) {
+    DirectSender sender(keyboard);
+    sendRecords(records, sender);
+}
+
+void sendRecords(std::span<const KeyRecord> records, RecordSender& sender) {
     for (std::size_t i = 0; i < records.size(); ++i) {
-        if (i > 0) {
-            keyboard.pause(pauseBetweenRecordsMs);
+        if (i > 0 && !sender.pause(pauseBetweenRecordsMs)) {
+            return;
         }
-        keyboard.sendRecord(records[i]);
+        if (!sender.send(records[i])) {
+            return;
+        }
     }
 }
 
 void injectKeys(ZarvoServer* server, std::span<const std::uint8_t> message,
                 keyboard::Keyboard& keyboard) {
+    DirectSender sender(keyboard);
+    injectKeys(server, message, keyboard, sender);
+}
+
+void injectKeys(ZarvoServer* server, std::span<const std::uint8_t> message,
+                keyboard::Keyboard& keyboard, RecordSender& sender) {
+    if (message.size() < wire::headerSize) {
+        return;
+    }
     const std::uint32_t type = wire::readU32(message, 4);
-    if (message.size() < wire::headerSize || (type != wire::KeyDown && type != wire::KeyUp)) {
+    if (type != wire::KeyDown && type != wire::KeyUp) {
         return;
     }
     const bool release = type == wire::KeyUp;
@@ -138,7 +171,7 @@ void injectKeys(ZarvoServer* server, std::span<const std::uint8_t> message,
     }
     const keyboard::LayoutHandle layout = keyboard.currentLayout();
     const std::vector<KeyEntry> entries = readKeyEntries(message);
-    sendRecords(buildKeyRecords(entries, release, keyboard, layout), keyboard);
+    sendRecords(buildKeyRecords(entries, release, keyboard, layout), sender);
 }
 
 }  // namespace pellvane::keys
