@@ -9,6 +9,7 @@
 
 #include "server/dnssd_binding.h"
 #include "server/zarvo_server.h"
+#include "tests/support/eventually.h"
 #include "tests/support/recording_delegate.h"
 #include "tests/support/test_client.h"
 
@@ -46,14 +47,7 @@ class LoadTest : public ::testing::Test {
     template <class Condition>
     static bool eventually(Condition condition,
                            std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
+        return testing::eventually(condition, limit);
     }
 
     // Sockets the server always watches: DNS-SD, two listeners, two datagram sockets.

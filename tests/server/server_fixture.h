@@ -10,6 +10,7 @@
 #include "server/dnssd_binding.h"
 #include "server/zarvo_server.h"
 #include "tests/support/debug_capture.h"
+#include "tests/support/eventually.h"
 #include "tests/support/recording_delegate.h"
 #include "tests/support/test_client.h"
 
@@ -58,14 +59,7 @@ class ServerTest : public ::testing::Test {
     // Polls until the condition holds or two seconds pass.
     template <class Condition>
     static bool eventually(Condition condition) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+        return testing::eventually(condition);
     }
 
     dnssd::LibraryScope library;
