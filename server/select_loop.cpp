@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "server/broadcast_deadline.h"
 #include "server/dnssd_binding.h"
 #include "server/zarvo_server.h"
 
@@ -360,11 +361,14 @@ int ZarvoServer::broadcast(std::span<const std::uint8_t> message) {
     // Closing a client takes sendLock_, so none of these handles can be closed (and reused)
     // while the sends run.
     int lastResult = 0;
+    const BroadcastDeadline deadline;
     for (net::SocketHandle client : clients) {
-        const bool whole = net::sendAll(client, message.data(), message.size(), sendTimeoutMs);
+        const bool whole =
+            net::sendAll(client, message.data(), message.size(), deadline.remainingMs());
         lastResult = whole ? static_cast<int>(message.size()) : -1;
         if (!whole) {
-            // Only the loop thread closes clients; ending the connection makes it do so.
+            // It could not take the message in time. Only the loop thread closes clients;
+            // ending the connection makes it drop this one.
             net::shutdownBoth(client);
         }
     }

@@ -69,7 +69,9 @@ class ZarvoServer {
     bool startAfter(std::chrono::milliseconds pause);
     bool startPending() const { return restartTimer_.pending(); }
     StopCause stopCause() const { return stopCause_.load(); }
-    // Sends a whole message to every admitted client; the result of the last send, or 0.
+    // Sends a whole message to every admitted client, waiting at most BroadcastDeadline's
+    // budget in all; a client that could not take it by then is dropped. The result of the
+    // last send (-1 when it was not whole), or 0.
     int broadcast(std::span<const std::uint8_t> message);
 
     void setDelegate(ZarvoConnectionDelegate* delegate);
