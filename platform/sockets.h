@@ -34,6 +34,11 @@ SocketHandle openSocket(Family family, Transport transport);
 int closeSocket(SocketHandle socket);
 
 bool setReuseAddress(SocketHandle socket);
+// Keeps every other socket off the port this one binds, whatever options that one sets:
+// SO_EXCLUSIVEADDRUSE on Windows. POSIX systems never let a second socket listen on a TCP
+// port in use, so a stream socket gets SO_REUSEADDR (a restart may bind a port still in
+// TIME_WAIT) and a datagram socket nothing (there SO_REUSEADDR would share the port).
+bool setExclusiveAddress(SocketHandle socket, Transport transport);
 bool setNonBlocking(SocketHandle socket);
 bool setReceiveBufferSize(SocketHandle socket, int bytes);
 

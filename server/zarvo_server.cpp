@@ -180,8 +180,9 @@ bool ZarvoServer::openListeners() {
     if (tcp4 == net::invalidSocket || tcp6 == net::invalidSocket) {
         return false;
     }
-    net::setReuseAddress(tcp4);  // a restart may reuse a port still in TIME_WAIT
-    net::setReuseAddress(tcp6);
+    // No other program may bind the service's ports; the result does not change the start.
+    net::setExclusiveAddress(tcp4, net::Transport::stream);
+    net::setExclusiveAddress(tcp6, net::Transport::stream);
     if (!net::setNonBlocking(tcp4) || !net::setNonBlocking(tcp6) ||
         !net::bindWildcard(tcp4, net::Family::ipv4, 0)) {
         return false;
@@ -279,8 +280,8 @@ void ZarvoServer::openUdpSockets() {
         publish();
         debug::output(L"UDP sockets NOT created!\n");
     };
-    net::setReuseAddress(udp4);
-    net::setReuseAddress(udp6);
+    net::setExclusiveAddress(udp4, net::Transport::datagram);
+    net::setExclusiveAddress(udp6, net::Transport::datagram);
     if (!net::setNonBlocking(udp4) || !net::setNonBlocking(udp6)) {
         return fail(L"UDP Socket error 1\n", false);
     }

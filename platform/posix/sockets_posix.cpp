@@ -106,6 +106,10 @@ bool setReuseAddress(SocketHandle socket) {
     return setsockopt(descriptor(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
 
+bool setExclusiveAddress(SocketHandle socket, Transport transport) {
+    return transport == Transport::datagram || setReuseAddress(socket);
+}
+
 bool setNonBlocking(SocketHandle socket) {
     const int flags = fcntl(descriptor(socket), F_GETFL, 0);
     return flags >= 0 && fcntl(descriptor(socket), F_SETFL, flags | O_NONBLOCK) == 0;

@@ -111,6 +111,14 @@ bool setReuseAddress(SocketHandle socket) {
                       sizeof on) == 0;
 }
 
+bool setExclusiveAddress(SocketHandle socket, Transport) {
+    // With SO_REUSEADDR any local program could bind the same port and take the pads'
+    // traffic; the ports are the system's choice, so nothing relies on sharing them.
+    BOOL on = TRUE;
+    return setsockopt(native(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                      reinterpret_cast<const char*>(&on), sizeof on) == 0;
+}
+
 bool setNonBlocking(SocketHandle socket) {
     u_long on = 1;
     return ioctlsocket(native(socket), FIONBIO, &on) == 0;
