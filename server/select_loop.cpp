@@ -40,6 +40,7 @@ int ZarvoServer::run(LoopControl& control) {
     std::vector<net::ReadinessFlags> flags;
 
     while (!control.ended.load()) {
+        dropRequestedClients();
         {
             std::lock_guard guard(lock_);
             dnssdSocket = dnssdSocket_;  // a registration renamed after a conflict has a new one
@@ -165,6 +166,7 @@ int ZarvoServer::dropClient(net::SocketHandle socket) {
             watchedSockets_.remove(socket);
             pendingClients_.remove(socket);
             lost = forgetAdmittedLocked(socket);
+            std::erase(dropRequests_, socket);  // its handle may be reused from now on
         }
         result = net::closeSocket(socket);
     }
@@ -367,9 +369,10 @@ int ZarvoServer::broadcast(std::span<const std::uint8_t> message) {
             net::sendAll(client, message.data(), message.size(), deadline.remainingMs());
         lastResult = whole ? static_cast<int>(message.size()) : -1;
         if (!whole) {
-            // It could not take the message in time. Only the loop thread closes clients;
-            // ending the connection makes it drop this one.
+            // It could not take the message in time: nothing more goes to it, and the
+            // loop, which alone closes clients, drops it.
             net::shutdownBoth(client);
+            requestDrop(client);
         }
     }
     return lastResult;

@@ -72,6 +72,7 @@ void ZarvoServer::init(const char* name, const char* serviceType, const char* se
     pendingClients_.clear();
     watchedSockets_.clear();
     admittedPeers_.clear();
+    dropRequests_.clear();
     tcpSocket4_ = tcpSocket6_ = udpSocket4_ = udpSocket6_ = net::invalidSocket;
 }
 

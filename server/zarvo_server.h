@@ -169,6 +169,11 @@ class ZarvoServer {
     // True on a loop thread whose stop has begun.
     static bool loopEnding();
 
+    // Clients that another thread found unfit to keep (client_drops.cpp): a broadcast that
+    // one could not take in time. Only the loop closes clients, so it is woken to do it.
+    void requestDrop(net::SocketHandle socket);
+    void dropRequestedClients();
+
     const char* serviceDomain_ = "";
     const char* serviceType_ = "";
     const char* serviceName_ = "";
@@ -194,6 +199,7 @@ class ZarvoServer {
     SocketSet pendingClients_;
     SocketSet watchedSockets_;
     std::map<net::SocketHandle, net::HostAddress> admittedPeers_;
+    std::vector<net::SocketHandle> dropRequests_;  // watched clients the loop is to drop
     ZarvoConnectionDelegate* delegate_ = nullptr;
 
     // Serialises whole-message sends to clients and the closing of client sockets, so that
