@@ -315,7 +315,7 @@ TEST_F(ConnDelegateOnServer, DevicesThatHaveGoneAreNeitherAskedAboutNorAdmitted)
     leaving->close();
     std::this_thread::sleep_for(100ms);
     dialogs.answerHeldQuestions(dialogs::answerOk);
-    EXPECT_TRUE(eventually([&] { return padServer->watchedCount() == serviceSockets; }));
+    EXPECT_TRUE(eventually([&] { return padServer->watchedCount() == serviceSockets; }, 5s));
     EXPECT_EQ(dialogs.boxCount(), 1);
     EXPECT_EQ(controller.openCalls(), 0);
     EXPECT_EQ(padServer->monitorThread.state(), WorkerThread::State::idle);
