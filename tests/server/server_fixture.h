@@ -56,7 +56,7 @@ class ServerTest : public ::testing::Test {
         return client;
     }
 
-    // Polls until the condition holds or two seconds pass.
+    // Polls until the condition holds or three seconds pass.
     template <class Condition>
     static bool eventually(Condition condition) {
         return testing::eventually(condition);

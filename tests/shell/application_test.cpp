@@ -20,24 +20,13 @@
 #include "tests/shell/recording_controller.h"
 #include "tests/shell/temporary_directory.h"
 #include "tests/support/debug_capture.h"
+#include "tests/support/eventually.h"
 #include "tests/support/test_client.h"
 
 namespace pellvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(3)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 // The test's own hold on the socket library: on Windows the application's shutdown ends
 // its own, which must not take the test clients' sockets with it.

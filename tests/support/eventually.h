@@ -7,7 +7,7 @@
 namespace pellvane::testing {
 
 template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(2)) {
+bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(3)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) {
