@@ -15,6 +15,9 @@ class GamepadController {
     virtual int openController() = 0;
     // Closes both device handles; nothing happens when the controller is closed.
     virtual void closeController() = 0;
+    // Every axis and button back to rest with one report, unless they are there already:
+    // what the last pad held must not stay held once it is gone.
+    virtual void returnToRest() = 0;
     virtual bool isOpen() const = 0;
     // A GamepadEvent's body, decoded. Does nothing while closed.
     virtual void handleGamepadEvent(const wire::GamepadEventBody& event) = 0;

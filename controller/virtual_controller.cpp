@@ -39,7 +39,28 @@ int VirtualController::openController() {
 
 void VirtualController::closeController() {
     std::lock_guard guard(lock_);
+    returnToRestLocked();
     closeLocked();
+}
+
+void VirtualController::returnToRest() {
+    std::lock_guard guard(lock_);
+    returnToRestLocked();
+}
+
+void VirtualController::returnToRestLocked() {
+    if (!controller || controller->reportHandle == platform::invalidHidHandle) {
+        return;
+    }
+    ControllerState rest;
+    resetControllerState(&rest);
+    if (controllerState == rest) {
+        return;
+    }
+    controllerState = rest;
+    if (writeReport(hid_, controller.get(), &controllerState) == 0) {
+        debug::output(L"SetOutputReport FAILED!\n");
+    }
 }
 
 void VirtualController::closeLocked() {

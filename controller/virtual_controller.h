@@ -21,7 +21,9 @@ class VirtualController final : public GamepadController {
     VirtualController& operator=(const VirtualController&) = delete;
 
     int openController() override;
+    // Returns to rest first, so that nothing stays held on the device.
     void closeController() override;
+    void returnToRest() override;
     bool isOpen() const override;
     void handleGamepadEvent(const wire::GamepadEventBody& event) override;
 
@@ -30,6 +32,7 @@ class VirtualController final : public GamepadController {
 
   private:
     void closeLocked();
+    void returnToRestLocked();
 
     platform::Hid& hid_;
     // Guards controller and controllerState. Start-up and shutdown use them on the main

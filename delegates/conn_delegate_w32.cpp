@@ -15,9 +15,10 @@ ZarvoConnDelegateW32::ZarvoConnDelegateW32(keyboard::Keyboard& keyboard, desktop
                                            dialogs::Dialogs& dialogs, GamepadController& controller)
     : keyboard_(keyboard),
       desktop_(desktop),
-      dialogs_(dialogs),
       controller_(controller),
-      retry_(dialogs, L"Pellvane Server could not start the Bonjour service.") {}
+      retry_(dialogs, L"Pellvane Server could not start the Bonjour service."),
+      questions_(dialogs),
+      injector_(keyboard) {}
 
 ZarvoConnDelegateW32::~ZarvoConnDelegateW32() {
     closeController();
@@ -42,7 +43,25 @@ void ZarvoConnDelegateW32::serverDidAdmitClient(ZarvoServer* server) {
 }
 
 void ZarvoConnDelegateW32::serverDidStop(ZarvoServer* server) {
+    // Every pad is gone, and the loop that handled their events has ended.
+    controller_.returnToRest();
+    questions_.reopen();
+    injector_.resume();
     retry_.serverDidStop(server);
+}
+
+void ZarvoConnDelegateW32::serverWillStop(ZarvoServer*) {
+    // Disconnect and Quit neither wait for the user's answer nor for the keys still queued.
+    questions_.close();
+    injector_.stopTyping();
+}
+
+void ZarvoConnDelegateW32::serverDidLoseHost(ZarvoServer*, const net::HostAddress& host,
+                                             bool lastClient) {
+    injector_.releaseHost(host);
+    if (lastClient) {
+        controller_.returnToRest();
+    }
 }
 
 void ZarvoConnDelegateW32::reservedNotification(ZarvoServer*) {}
@@ -51,7 +70,7 @@ int ZarvoConnDelegateW32::shouldAdmitClient(ZarvoServer*, const ReceivedMessage*
     if (hello == nullptr) {
         return 0;
     }
-    return askToAdmit(dialogs_, hello->bytes);
+    return questions_.ask(hello->bytes);
 }
 
 std::unique_ptr<wire::AppList> ZarvoConnDelegateW32::applicationList(ZarvoServer*,
@@ -60,6 +79,11 @@ std::unique_ptr<wire::AppList> ZarvoConnDelegateW32::applicationList(ZarvoServer
 }
 
 void ZarvoConnDelegateW32::serverDidReceiveMessage(ZarvoServer* server, ReceivedMessage message) {
+    serverDidReceiveMessageFrom(server, std::move(message), net::HostAddress{});
+}
+
+void ZarvoConnDelegateW32::serverDidReceiveMessageFrom(ZarvoServer* server, ReceivedMessage message,
+                                                       const net::HostAddress& host) {
     // The message is this function's: it is released once, when it goes out of scope,
     // whichever handler ran and however far it got.
     switch (message.header.type) {
@@ -70,7 +94,7 @@ void ZarvoConnDelegateW32::serverDidReceiveMessage(ZarvoServer* server, Received
             break;
         case wire::KeyDown:
         case wire::KeyUp:
-            injectKeys(server, message);
+            injector_.enqueue(server, std::move(message), host);
             break;
         case wire::GamepadEvent:
             handleGamepadEvent(message);

@@ -1,11 +1,14 @@
 // The pad service's delegate: asks the user before a device may connect, offers the
 // applications, starts the foreground monitor and opens the controller on admission, and
-// hands every client message to its handler. It uses the keyboard, the desktop, the
-// dialogs and the controller it is given; all of them, and every server it serves, must
-// outlive it.
+// hands every client message to its handler: keys to the injector thread, which types them
+// in order off the loop thread. What a pad holds down is let go when the pad goes. It uses the
+// keyboard, the desktop, the dialogs and the controller it is given; all of them, and every server
+// it serves, must outlive it.
 #pragma once
 
 #include "controller/gamepad_controller.h"
+#include "delegates/admission_prompt.h"
+#include "delegates/key_injector_thread.h"
 #include "delegates/retry_policy.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
@@ -32,10 +35,18 @@ class ZarvoConnDelegateW32 final : public ZarvoConnectionDelegate {
     std::unique_ptr<wire::AppList> applicationList(ZarvoServer* server,
                                                    const ReceivedMessage* hello) override;
     void serverDidReceiveMessage(ZarvoServer* server, ReceivedMessage message) override;
+    void serverDidReceiveMessageFrom(ZarvoServer* server, ReceivedMessage message,
+                                     const net::HostAddress& host) override;
+    void serverDidLoseHost(ZarvoServer* server, const net::HostAddress& host,
+                           bool lastClient) override;
+    void serverWillStop(ZarvoServer* server) override;
 
     int openController();
     void closeController();
+    // Types one key message on the calling thread; the service queues them instead.
     void injectKeys(ZarvoServer* server, const ReceivedMessage& message);
+    // Returns when every key message received so far has been typed.
+    void waitUntilTyped() { injector_.waitUntilIdle(); }
     void handleGamepadEvent(const ReceivedMessage& message);
 
     int retryCount() const { return retry_.retryCount(); }
@@ -43,9 +54,11 @@ class ZarvoConnDelegateW32 final : public ZarvoConnectionDelegate {
   private:
     keyboard::Keyboard& keyboard_;
     desktop::Desktop& desktop_;
-    dialogs::Dialogs& dialogs_;
     GamepadController& controller_;
     RetryPolicy retry_;
+    AdmissionQuestions questions_;
+    // Declared last: its thread ends first, while everything it types with still exists.
+    keys::KeyInjectorThread injector_;
 };
 
 }  // namespace pellvane

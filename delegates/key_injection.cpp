@@ -77,6 +77,23 @@ void appendCharacter(std::vector<KeyRecord>& records, std::uint32_t character,
     records.push_back(record);
 }
 
+// Types on the calling thread, pausing as the keyboard does; nothing interrupts it.
+class DirectSender final : public RecordSender {
+  public:
+    explicit DirectSender(keyboard::Keyboard& keyboard) : keyboard_(keyboard) {}
+    bool pause(std::uint32_t milliseconds) override {
+        keyboard_.pause(milliseconds);
+        return true;
+    }
+    bool send(const KeyRecord& record) override {
+        keyboard_.sendRecord(record);
+        return true;
+    }
+
+  private:
+    keyboard::Keyboard& keyboard_;
+};
+
 }  // namespace
 
 std::vector<KeyRecord> buildKeyRecords(std::span<const wire::KeyEntry> entries, bool release,
@@ -96,15 +113,28 @@ std::vector<KeyRecord> buildKeyRecords(std::span<const wire::KeyEntry> entries, 
 }
 
 void sendRecords(std::span<const KeyRecord> records, keyboard::Keyboard& keyboard) {
+    DirectSender sender(keyboard);
+    sendRecords(records, sender);
+}
+
+void sendRecords(std::span<const KeyRecord> records, RecordSender& sender) {
     for (std::size_t i = 0; i < records.size(); ++i) {
-        if (i > 0) {
-            keyboard.pause(pauseBetweenRecordsMs);
+        if (i > 0 && !sender.pause(pauseBetweenRecordsMs)) {
+            return;
         }
-        keyboard.sendRecord(records[i]);
+        if (!sender.send(records[i])) {
+            return;
+        }
     }
 }
 
 void injectKeys(ZarvoServer* server, const ReceivedMessage& message, keyboard::Keyboard& keyboard) {
+    DirectSender sender(keyboard);
+    injectKeys(server, message, keyboard, sender);
+}
+
+void injectKeys(ZarvoServer* server, const ReceivedMessage& message, keyboard::Keyboard& keyboard,
+                RecordSender& sender) {
     const std::uint32_t type = message.header.type;
     if (type != wire::KeyDown && type != wire::KeyUp) {
         return;
@@ -118,7 +148,7 @@ void injectKeys(ZarvoServer* server, const ReceivedMessage& message, keyboard::K
     }
     const keyboard::LayoutHandle layout = keyboard.currentLayout();
     const std::vector<wire::KeyEntry> entries = wire::readKeyEntries(message);
-    sendRecords(buildKeyRecords(entries, release, keyboard, layout), keyboard);
+    sendRecords(buildKeyRecords(entries, release, keyboard, layout), sender);
 }
 
 }  // namespace pellvane::keys

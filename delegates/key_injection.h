@@ -25,11 +25,25 @@ std::vector<keyboard::KeyRecord> buildKeyRecords(std::span<const wire::KeyEntry>
                                                  bool release, keyboard::Keyboard& keyboard,
                                                  keyboard::LayoutHandle layout);
 
+// Paces and injects the records of one message. The injector thread's sender lets a
+// Disconnect or Quit end typing between two records.
+class RecordSender {
+  public:
+    virtual ~RecordSender() = default;
+    // False when typing is to stop: no further record is sent.
+    virtual bool pause(std::uint32_t milliseconds) = 0;
+    // False when typing is to stop and the record was not sent.
+    virtual bool send(const keyboard::KeyRecord& record) = 0;
+};
+
 // Injects the records in order, one per call, with the pause between two of them.
 void sendRecords(std::span<const keyboard::KeyRecord> records, keyboard::Keyboard& keyboard);
+void sendRecords(std::span<const keyboard::KeyRecord> records, RecordSender& sender);
 
 // Handles one whole KeyDown or KeyUp message (any other type is ignored). While the server's
 // keys are blocked nothing is injected and a KeyDown beeps once.
 void injectKeys(ZarvoServer* server, const ReceivedMessage& message, keyboard::Keyboard& keyboard);
+void injectKeys(ZarvoServer* server, const ReceivedMessage& message, keyboard::Keyboard& keyboard,
+                RecordSender& sender);
 
 }  // namespace pellvane::keys

@@ -1,6 +1,7 @@
 // Modal message boxes with no owner window. Windows shows MessageBoxA/MessageBoxW; the
 // POSIX build writes "Pellvane Server: " and the text to standard error and, for a box
-// that asks a question, reads the answer as one line of standard input.
+// that asks a question, reads the answer as one line of standard input. A question can be
+// withdrawn from another thread.
 #pragma once
 
 #include <memory>
@@ -35,6 +36,10 @@ class Dialogs {
     virtual int messageBox(const char* text, const char* caption, unsigned style) = 0;
     // Wide text (MessageBoxW); the button chosen.
     virtual int messageBox(const wchar_t* text, const wchar_t* caption, unsigned style) = 0;
+    // Closes every question that this object has on screen as if it were refused (Cancel,
+    // or No where there is no Cancel), from any thread, and returns at once. Questions put
+    // afterwards are asked as usual.
+    virtual void closeQuestions() = 0;
 };
 
 std::unique_ptr<Dialogs> createSystemDialogs();

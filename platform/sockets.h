@@ -52,6 +52,11 @@ SocketHandle openSocket(Family family, Transport transport);
 int closeSocket(SocketHandle socket);
 
 bool setReuseAddress(SocketHandle socket);
+// Keeps every other socket off the port this one binds, whatever options that one sets:
+// SO_EXCLUSIVEADDRUSE on Windows. POSIX systems never let a second socket listen on a TCP
+// port in use, so a stream socket gets SO_REUSEADDR (a restart may bind a port still in
+// TIME_WAIT) and a datagram socket nothing (there SO_REUSEADDR would share the port).
+bool setExclusiveAddress(SocketHandle socket, Transport transport);
 bool setNonBlocking(SocketHandle socket);
 bool setReceiveBufferSize(SocketHandle socket, int bytes);
 // Sends each write at once instead of waiting to fill a segment (Nagle's algorithm).
@@ -99,6 +104,12 @@ struct DatagramSource {
 int receiveDatagram(SocketHandle socket, void* buffer, std::size_t length, DatagramSource& source);
 int sendDatagram(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port,
                  const void* data, std::size_t length);
+
+// Looks, without waiting and without taking anything, whether the peer of a connected
+// socket is gone: true when it closed its side and nothing is left to read, or when the
+// connection was reset. The socket must be non-blocking on Windows (Winsock has no flag
+// for one call).
+bool peerHasGone(SocketHandle socket);
 
 // Half-closes both directions without releasing the handle, so that the thread that owns
 // the socket sees it end and closes it itself.

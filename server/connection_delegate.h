@@ -3,7 +3,9 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 
+#include "platform/sockets.h"
 #include "server/wire_protocol.h"
 
 namespace pellvane {
@@ -32,6 +34,22 @@ class ZarvoConnectionDelegate {
     // A message from a client or a datagram, its header decoded; the delegate owns it from
     // here on.
     virtual void serverDidReceiveMessage(ZarvoServer* server, ReceivedMessage message) = 0;
+
+    // The server calls these three; a delegate that keeps nothing per host or per question
+    // can leave them as they are.
+    // A message as above, with the address of the host that sent it.
+    virtual void serverDidReceiveMessageFrom(ZarvoServer* server, ReceivedMessage message,
+                                             const net::HostAddress& /*host*/) {
+        serverDidReceiveMessage(server, std::move(message));
+    }
+    // The last connection of an admitted host has ended on the loop thread (closed, reset,
+    // dropped); `lastClient` says that no admitted client is left. A stop ends every
+    // connection without this call: serverWillStop and serverDidStop cover it.
+    virtual void serverDidLoseHost(ZarvoServer* /*server*/, const net::HostAddress& /*host*/,
+                                   bool /*lastClient*/) {}
+    // A stop or shutdown has begun, on the stopping thread, before the loop is ended: an open
+    // question is to be closed as a refusal, and input from the server's clients ended.
+    virtual void serverWillStop(ZarvoServer* /*server*/) {}
 };
 
 }  // namespace pellvane

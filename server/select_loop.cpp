@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "server/broadcast_deadline.h"
 #include "server/dnssd_binding.h"
 #include "server/wire_building.h"
 #include "server/wire_reading.h"
@@ -41,6 +42,7 @@ int ZarvoServer::run(LoopControl& control) {
     std::vector<net::ReadinessFlags> flags;
 
     while (!control.ended.load()) {
+        dropRequestedClients();
         {
             std::lock_guard guard(lock_);
             // A registration renamed after a conflict has a new reply socket.
@@ -237,14 +239,24 @@ int ZarvoServer::waitTimeMs() const {
 
 int ZarvoServer::dropClient(net::SocketHandle socket) {
     streams_.erase(socket);
-    std::lock_guard sending(sendLock_);
+    std::optional<LostHost> lost;
+    int result = 0;
     {
-        std::lock_guard guard(lock_);
-        watchedSockets_.remove(socket);
-        pendingClients_.remove(socket);
-        admittedPeers_.erase(socket);
+        std::lock_guard sending(sendLock_);
+        {
+            std::lock_guard guard(lock_);
+            watchedSockets_.remove(socket);
+            pendingClients_.remove(socket);
+            lost = forgetAdmittedLocked(socket);
+            std::erase(dropRequests_, socket);  // its handle may be reused from now on
+        }
+        result = io_.close(socket);
     }
-    return io_.close(socket);
+    ZarvoConnectionDelegate* target = delegate();
+    if (lost && target != nullptr) {
+        target->serverDidLoseHost(this, lost->host, lost->lastClient);
+    }
+    return result;
 }
 
 void ZarvoServer::removePending(net::SocketHandle socket) {
@@ -342,7 +354,7 @@ void ZarvoServer::handleMessage(ReceivedMessage message, net::SocketHandle socke
             debug::output(L"UDP Info received!\n");
             return;
         }
-        target->serverDidReceiveMessage(this, std::move(message));
+        target->serverDidReceiveMessageFrom(this, std::move(message), admittedHost(socket));
         return;
     }
 
@@ -355,9 +367,19 @@ void ZarvoServer::handleMessage(ReceivedMessage message, net::SocketHandle socke
             dropClient(socket);
             return;
         }
+        // Nobody is asked about a device that has gone already, and nobody is admitted
+        // that went, or whose server began to stop, while the question was open.
+        if (header.argument == wire::helloArgument && !clientStillWanted(socket)) {
+            dropClient(socket);
+            return;
+        }
         if (header.argument != wire::helloArgument ||
             target->shouldAdmitClient(this, &message) == 0) {
             sendWhole(socket, wire::buildRefusal(serviceName_));
+            dropClient(socket);
+            return;
+        }
+        if (!clientStillWanted(socket)) {
             dropClient(socket);
             return;
         }
@@ -375,7 +397,7 @@ void ZarvoServer::handleMessage(ReceivedMessage message, net::SocketHandle socke
     target->serverDidAdmitClient(this);
     sendUdpInfo(socket);
     if (autoAdmit()) {
-        target->serverDidReceiveMessage(this, std::move(message));
+        target->serverDidReceiveMessageFrom(this, std::move(message), admittedHost(socket));
     }
 }
 
@@ -426,7 +448,7 @@ bool ZarvoServer::takeDatagram(net::SocketHandle socket, SocketKind kind,
         return true;
     }
     if (ZarvoConnectionDelegate* target = delegate()) {
-        target->serverDidReceiveMessage(this, std::move(*message));
+        target->serverDidReceiveMessageFrom(this, std::move(*message), source.host);
     }
     return true;
 }
@@ -456,12 +478,15 @@ int ZarvoServer::broadcast(std::span<const std::uint8_t> message) {
     // Closing a client takes sendLock_, so none of these handles can be closed (and reused)
     // while the sends run.
     int lastResult = 0;
+    const BroadcastDeadline deadline;
     for (net::SocketHandle client : clients) {
-        const bool whole = io_.sendWhole(client, message, sendTimeoutMs);
+        const bool whole = io_.sendWhole(client, message, deadline.remainingMs());
         lastResult = whole ? static_cast<int>(message.size()) : -1;
         if (!whole) {
-            // Only the loop thread closes clients; ending the connection makes it do so.
+            // It could not take the message in time: nothing more goes to it, and the
+            // loop, which alone closes clients, drops it.
             io_.shutdown(client);
+            requestDrop(client);
         }
     }
     return lastResult;

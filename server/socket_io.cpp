@@ -36,6 +36,7 @@ class SystemSocketIo final : public SocketIo {
     bool peerHost(net::SocketHandle socket, net::HostAddress& host) override {
         return net::peerHost(socket, host);
     }
+    bool peerHasGone(net::SocketHandle socket) override { return net::peerHasGone(socket); }
     void shutdown(net::SocketHandle socket) override { net::shutdownBoth(socket); }
     int close(net::SocketHandle socket) override { return net::closeSocket(socket); }
 };

@@ -25,6 +25,8 @@ class SocketIo {
     virtual bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message,
                            int timeoutMs) = 0;
     virtual bool peerHost(net::SocketHandle socket, net::HostAddress& host) = 0;
+    // See net::peerHasGone: the peer closed or reset, seen without reading anything.
+    virtual bool peerHasGone(net::SocketHandle socket) = 0;
     // Ends the connection without releasing the handle (see net::shutdownBoth).
     virtual void shutdown(net::SocketHandle socket) = 0;
     virtual int close(net::SocketHandle socket) = 0;

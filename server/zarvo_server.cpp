@@ -36,6 +36,10 @@ net::SocketHandle takeSocket(net::SocketHandle& field) {
 
 }  // namespace
 
+bool ZarvoServer::loopEnding() {
+    return currentLoopEnded != nullptr && currentLoopEnded->load();
+}
+
 ZarvoServer::ZarvoServer(const char* name, const char* serviceType, const char* serviceDomain,
                          SocketIo& io)
     : io_(io) {
@@ -69,6 +73,7 @@ void ZarvoServer::init(const char* name, const char* serviceType, const char* se
     pendingClients_.clear();
     watchedSockets_.clear();
     admittedPeers_.clear();
+    dropRequests_.clear();
     tcpSocket4_ = tcpSocket6_ = udpSocket4_ = udpSocket6_ = net::invalidSocket;
 }
 
@@ -212,8 +217,9 @@ bool ZarvoServer::openListeners() {
     if (tcp4 == net::invalidSocket || tcp6 == net::invalidSocket) {
         return false;
     }
-    net::setReuseAddress(tcp4);  // a restart may reuse a port still in TIME_WAIT
-    net::setReuseAddress(tcp6);
+    // No other program may bind the service's ports; the result does not change the start.
+    net::setExclusiveAddress(tcp4, net::Transport::stream);
+    net::setExclusiveAddress(tcp6, net::Transport::stream);
     if (!net::setNonBlocking(tcp4) || !net::setNonBlocking(tcp6) ||
         !net::bindWildcard(tcp4, net::Family::ipv4, 0)) {
         return false;
@@ -311,8 +317,8 @@ void ZarvoServer::openUdpSockets() {
         publish();
         debug::output(L"UDP sockets NOT created!\n");
     };
-    net::setReuseAddress(udp4);
-    net::setReuseAddress(udp6);
+    net::setExclusiveAddress(udp4, net::Transport::datagram);
+    net::setExclusiveAddress(udp6, net::Transport::datagram);
     // Room for a burst from busy pads while the loop is not running (the system may grant
     // less, which only shortens the burst that fits).
     net::setReceiveBufferSize(udp4, udpReceiveBuffer);
@@ -411,6 +417,9 @@ void ZarvoServer::stopFor(StopCause cause) {
     } else {
         lifecycle.lock();
     }
+    if (ZarvoConnectionDelegate* target = delegate()) {
+        target->serverWillStop(this);
+    }
     restartTimer_.cancel();
     endLoopThread();
     monitorThread.stopAndJoin();
@@ -433,6 +442,10 @@ void ZarvoServer::stopFor(StopCause cause) {
 }
 
 void ZarvoServer::shutDown() {
+    // Told before it is detached: an open question closes and typing ends at once.
+    if (ZarvoConnectionDelegate* target = delegate()) {
+        target->serverWillStop(this);
+    }
     setDelegate(nullptr);
     // Before the lifecycle lock: a delayed start under way needs it to finish.
     restartTimer_.end();

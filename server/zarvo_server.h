@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -75,7 +76,9 @@ class ZarvoServer {
     bool startAfter(std::chrono::milliseconds pause);
     bool startPending() const { return restartTimer_.pending(); }
     StopCause stopCause() const { return stopCause_.load(); }
-    // Sends a whole message to every admitted client; the result of the last send, or 0.
+    // Sends a whole message to every admitted client, waiting at most BroadcastDeadline's
+    // budget in all; a client that could not take it by then is dropped. The result of the
+    // last send (-1 when it was not whole), or 0.
     int broadcast(std::span<const std::uint8_t> message);
 
     void setDelegate(ZarvoConnectionDelegate* delegate);
@@ -174,6 +177,27 @@ class ZarvoServer {
     int sendUdpInfo(net::SocketHandle socket);
     bool datagramSourceAdmitted(const net::HostAddress& source) const;
 
+    // What the server knows of its admitted clients' hosts (admitted_hosts.cpp).
+    struct LostHost {
+        net::HostAddress host;
+        bool lastClient = false;  // no admitted client is left
+    };
+    // The host of an admitted client; the zero address when it could not be read.
+    net::HostAddress admittedHost(net::SocketHandle socket) const;
+    // Forgets an admitted client; its host when that was the host's last connection.
+    // Called with lock_ held.
+    std::optional<LostHost> forgetAdmittedLocked(net::SocketHandle socket);
+    // Whether a pending client is worth asking about, or admitting after the answer: it is
+    // still connected and the loop is not being ended by a stop.
+    bool clientStillWanted(net::SocketHandle socket) const;
+    // True on a loop thread whose stop has begun.
+    static bool loopEnding();
+
+    // Clients that another thread found unfit to keep (client_drops.cpp): a broadcast that
+    // one could not take in time. Only the loop closes clients, so it is woken to do it.
+    void requestDrop(net::SocketHandle socket);
+    void dropRequestedClients();
+
     const char* serviceDomain_ = "";
     const char* serviceType_ = "";
     const char* serviceName_ = "";
@@ -202,6 +226,7 @@ class ZarvoServer {
     PendingConnections pendingClients_;
     SocketSet watchedSockets_;
     std::map<net::SocketHandle, net::HostAddress> admittedPeers_;
+    std::vector<net::SocketHandle> dropRequests_;  // watched clients the loop is to drop
     ZarvoConnectionDelegate* delegate_ = nullptr;
 
     // The message under way on each client connection. Only the loop thread touches it while

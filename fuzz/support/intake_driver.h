@@ -75,6 +75,9 @@ class MemorySocketIo final : public SocketIo {
     bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message,
                    int timeoutMs) override;
     bool peerHost(net::SocketHandle socket, net::HostAddress& host) override;
+    bool peerHasGone(net::SocketHandle socket) override {
+        return socket != client || !clientOpen_ || (clientClosed_ && unread() == 0);
+    }
     void shutdown(net::SocketHandle) override {}
     int close(net::SocketHandle socket) override;
 

@@ -1,7 +1,9 @@
 // A terminal stands in for message boxes: the text goes to standard error and a question is
 // answered by one line of standard input. A question that cannot be put or answered gets
 // the refusing button, so nothing is agreed to on nobody's behalf, and only a line typed
-// after the question is put answers it.
+// after the question is put answers it. A withdrawn question is abandoned with a line
+// that says so.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -9,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -23,6 +26,8 @@ namespace {
 
 constexpr std::string_view linePrefix = "Pellvane Server: ";
 constexpr std::string_view questionSuffix = " [y/N] ";
+constexpr std::string_view abandonedLine =
+    "\nPellvane Server: question abandoned, taken as a refusal.\n";
 // Enough for any answer worth reading; the rest of a longer line is consumed unread.
 constexpr std::size_t answerLimit = 64;
 
@@ -40,22 +45,34 @@ bool writeAll(int fd, std::string_view text) {
     return true;
 }
 
+enum class LineOutcome { answered, noAnswer, withdrawn };
+
 // Reads up to and including the next newline, one byte at a time, so that nothing after
-// the line is taken from the input. False at end of input before any newline or on error.
-bool readAnswerLine(int fd, std::string& answer) {
+// the line is taken from the input. No answer at end of input before any newline or on
+// error; withdrawn as soon as `withdrawFd` becomes readable.
+LineOutcome readAnswerLine(int fd, int withdrawFd, std::string& answer) {
     bool sawAnything = false;
     for (;;) {
+        pollfd watched[2] = {{fd, POLLIN, 0}, {withdrawFd, POLLIN, 0}};
+        const int ready = ::poll(watched, withdrawFd < 0 ? 1 : 2, -1);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready > 0 && (watched[1].revents & POLLIN) != 0) {
+            return LineOutcome::withdrawn;
+        }
         char byte = 0;
         const ssize_t got = ::read(fd, &byte, 1);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got <= 0) {
-            return sawAnything;  // a last line without its newline still counts
+            // A last line without its newline still counts.
+            return sawAnything ? LineOutcome::answered : LineOutcome::noAnswer;
         }
         sawAnything = true;
         if (byte == '\n') {
-            return true;
+            return LineOutcome::answered;
         }
         if (answer.size() < answerLimit) {
             answer.push_back(byte);
@@ -142,6 +159,23 @@ std::string narrowed(const wchar_t* text) {
 
 class TerminalDialogs final : public Dialogs {
   public:
+    TerminalDialogs() {
+        if (::pipe2(withdrawPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+            withdrawPipe_[0] = withdrawPipe_[1] = -1;  // questions then wait for their answer
+        }
+    }
+
+    ~TerminalDialogs() override {
+        for (int fd : withdrawPipe_) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+
+    TerminalDialogs(const TerminalDialogs&) = delete;
+    TerminalDialogs& operator=(const TerminalDialogs&) = delete;
+
     int messageBox(const char* text, const char*, unsigned style) override {
         return show(text == nullptr ? std::string_view() : std::string_view(text), style);
     }
@@ -150,7 +184,22 @@ class TerminalDialogs final : public Dialogs {
         return show(narrowed(text), style);
     }
 
+    void closeQuestions() override {
+        if (asking_.load() && withdrawPipe_[1] >= 0) {
+            const char wake = 1;
+            // A full pipe already holds a withdrawal.
+            [[maybe_unused]] const ssize_t written = ::write(withdrawPipe_[1], &wake, 1);
+        }
+    }
+
   private:
+    // Withdrawals meant for an earlier question do not reach this one.
+    void forgetWithdrawals() {
+        char chunk[64];
+        while (withdrawPipe_[0] >= 0 && ::read(withdrawPipe_[0], chunk, sizeof chunk) > 0) {
+        }
+    }
+
     int show(std::string_view text, unsigned style) {
         // One box at a time, as on a desktop: a second question waits for the first answer.
         std::lock_guard guard(terminalLock_);
@@ -162,14 +211,26 @@ class TerminalDialogs final : public Dialogs {
         }
         line.append(questionSuffix);
         discardWaitingInput(STDIN_FILENO);
+        forgetWithdrawals();
+        asking_.store(true);
         std::string answer;
-        if (!writeAll(STDERR_FILENO, line) || !readAnswerLine(STDIN_FILENO, answer)) {
+        LineOutcome outcome = LineOutcome::noAnswer;
+        if (writeAll(STDERR_FILENO, line)) {
+            outcome = readAnswerLine(STDIN_FILENO, withdrawPipe_[0], answer);
+        }
+        asking_.store(false);
+        if (outcome == LineOutcome::withdrawn) {
+            writeAll(STDERR_FILENO, abandonedLine);
+        }
+        if (outcome != LineOutcome::answered) {
             return refusingButton(style);
         }
         return isAgreement(answer) ? agreeingButton(style) : refusingButton(style);
     }
 
-    static std::mutex terminalLock_;  // guards the terminal while a box is shown
+    static std::mutex terminalLock_;   // guards the terminal while a box is shown
+    int withdrawPipe_[2] = {-1, -1};   // a byte in it withdraws the open question
+    std::atomic<bool> asking_{false};  // a question waits for its answer
 };
 
 std::mutex TerminalDialogs::terminalLock_;

@@ -57,6 +57,10 @@ int closeSocket(SocketHandle socket) {
     return close(native::toNative(socket));
 }
 
+bool setExclusiveAddress(SocketHandle socket, Transport transport) {
+    return transport == Transport::datagram || setReuseAddress(socket);
+}
+
 bool setNonBlocking(SocketHandle socket) {
     const int flags = fcntl(native::toNative(socket), F_GETFL, 0);
     return flags >= 0 && fcntl(native::toNative(socket), F_SETFL, flags | O_NONBLOCK) == 0;
@@ -93,6 +97,15 @@ bool connectWithin(SocketHandle socket, Family family, const char* numericHost, 
     socklen_t errorLength = sizeof error;
     return getsockopt(native::toNative(socket), SOL_SOCKET, SO_ERROR, &error, &errorLength) == 0 &&
            error == 0;
+}
+
+bool peerHasGone(SocketHandle socket) {
+    char next = 0;
+    const ssize_t peeked = recv(native::toNative(socket), &next, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked < 0) {
+        return !native::lastCallWouldBlock() && errno != EINTR;
+    }
+    return peeked == 0;
 }
 
 // poll() rather than select(): select cannot hold a descriptor of FD_SETSIZE (1024) or more.

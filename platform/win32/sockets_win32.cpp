@@ -54,6 +54,14 @@ int closeSocket(SocketHandle socket) {
     return closesocket(native::toNative(socket));
 }
 
+bool setExclusiveAddress(SocketHandle socket, Transport) {
+    // With SO_REUSEADDR any local program could bind the same port and take the pads'
+    // traffic; the ports are the system's choice, so nothing relies on sharing them.
+    BOOL on = TRUE;
+    return setsockopt(native::toNative(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                      reinterpret_cast<const char*>(&on), sizeof on) == 0;
+}
+
 bool setNonBlocking(SocketHandle socket) {
     u_long on = 1;
     return ioctlsocket(native::toNative(socket), FIONBIO, &on) == 0;
@@ -104,6 +112,15 @@ bool connectWithin(SocketHandle socket, Family family, const char* numericHost, 
     return getsockopt(native::toNative(socket), SOL_SOCKET, SO_ERROR,
                       reinterpret_cast<char*>(&error), &errorLength) == 0 &&
            error == 0;
+}
+
+bool peerHasGone(SocketHandle socket) {
+    char next = 0;
+    const int peeked = recv(native::toNative(socket), &next, 1, MSG_PEEK);
+    if (peeked == SOCKET_ERROR) {
+        return !native::lastCallWouldBlock();
+    }
+    return peeked == 0;
 }
 
 // Winsock's select holds up to FD_SETSIZE handles; the servers watch at most 65.

@@ -11,6 +11,7 @@
 #include "tests/fakes/fake_dialogs.h"
 #include "tests/fakes/fake_keyboard.h"
 #include "tests/support/debug_capture.h"
+#include "tests/support/eventually.h"
 #include "tests/support/test_client.h"
 
 namespace pellvane::testing {
@@ -121,6 +122,7 @@ TEST_F(ConnDelegate, RoutesEachTypeToItsHandler) {
 
     delegate.serverDidReceiveMessage(&server, keyMessage(wire::KeyDown, {keyAt(0)}));
     delegate.serverDidReceiveMessage(&server, keyMessage(wire::KeyUp, {keyAt(0)}));
+    delegate.waitUntilTyped();
     EXPECT_EQ(keyboard.records(),
               (std::vector<keyboard::KeyRecord>{{0, 0x1E, 0x8, 0}, {0, 0x1E, 0xA, 0}}));
 
@@ -132,6 +134,7 @@ TEST_F(ConnDelegate, RoutesEachTypeToItsHandler) {
     for (std::uint32_t type : {0u, 1u, 2u, 3u, 7u, 9u, 10u, 0xFFFFFFFFu}) {
         delegate.serverDidReceiveMessage(&server, received(makeMessage(type, 0, 132)));
     }
+    delegate.waitUntilTyped();
     EXPECT_EQ(capture.count("Delegate: none event!\n"), 8);
     EXPECT_EQ(controller.events().size(), 1u);
     EXPECT_EQ(keyboard.records().size(), 2u);
@@ -144,6 +147,7 @@ TEST_F(ConnDelegate, BlockedKeysBeepAndGamepadEventsStillPass) {
     const wire::GamepadEventBody stick{wire::gamepadAxes, {{0, 1.0f}}};
     delegate.serverDidReceiveMessage(&server,
                                      received(wire::buildGamepadEvent(stick.kind, stick.pairs)));
+    delegate.waitUntilTyped();
     EXPECT_EQ(keyboard.beepCount(), 1);
     EXPECT_TRUE(keyboard.records().empty());
     EXPECT_EQ(controller.events(), std::vector{stick});
@@ -191,6 +195,26 @@ class ConnDelegateOnServer : public ConnDelegate {
     }
     void TearDown() override { padServer->shutDown(); }
 
+    std::unique_ptr<TestClient> admittedClient() {
+        auto client = std::make_unique<TestClient>();
+        EXPECT_TRUE(client->connect(net::Family::ipv4, padServer->tcpPort()));
+        EXPECT_TRUE(client->admit());
+        return client;
+    }
+
+    // A client whose Hello has raised a question that nobody answers yet.
+    std::unique_ptr<TestClient> askingClient() {
+        const int asked = dialogs.boxCount();
+        auto client = std::make_unique<TestClient>();
+        EXPECT_TRUE(client->connect(net::Family::ipv4, padServer->tcpPort()));
+        EXPECT_TRUE(client->sendHello("pad"));
+        EXPECT_TRUE(eventually([&] { return dialogs.boxCount() == asked + 1; }));
+        return client;
+    }
+
+    static constexpr keyboard::KeyRecord aDown{0, 0x1E, 0x8, 0};
+    static constexpr keyboard::KeyRecord aUp{0, 0x1E, 0xA, 0};
+
     ServerEnvironment environment;
     std::unique_ptr<ZarvoServer> padServer;
 };
@@ -211,17 +235,11 @@ TEST_F(ConnDelegateOnServer, AdmittedDeviceGetsTheApplicationsAndTypes) {
     ASSERT_TRUE(info);
     ASSERT_EQ(info->header.type, wire::UdpInfo);
 
-    auto waitForRecords = [&](std::size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + 3s;
-        while (keyboard.records().size() < count && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(5ms);
-        }
-    };
     ASSERT_TRUE(client.send(keyMessage(wire::KeyDown, {keyAt(0)}).bytes));
-    waitForRecords(1);
+    eventually([&] { return keyboard.records().size() == 1; });
     ASSERT_TRUE(sendDatagram(net::Family::ipv4, padServer->udpPort4(),
                              keyMessage(wire::KeyUp, {keyAt(0)}).bytes));
-    waitForRecords(2);
+    eventually([&] { return keyboard.records().size() == 2; });
     EXPECT_EQ(keyboard.records(),
               (std::vector<keyboard::KeyRecord>{{0, 0x1E, 0x8, 0}, {0, 0x1E, 0xA, 0}}));
     EXPECT_EQ(controller.openCalls(), 1);
@@ -236,6 +254,78 @@ TEST_F(ConnDelegateOnServer, RefusedDeviceIsSentAway) {
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->header.type, wire::Refusal);
     EXPECT_TRUE(client.waitForClose());
+    EXPECT_EQ(controller.openCalls(), 0);
+    EXPECT_EQ(padServer->monitorThread.state(), WorkerThread::State::idle);
+}
+
+// Typing runs off the loop: a gamepad event sent behind a long key message is handled while
+// the keys are still being typed, and a Disconnect ends the typing at once and lets go of
+// the key it held down.
+TEST_F(ConnDelegateOnServer, TypingHoldsUpNeitherTheServiceNorItsStop) {
+    const auto client = admittedClient();
+    const std::vector<wire::KeyEntry> entries(200, keyAt(0));  // four seconds of typing
+    ASSERT_TRUE(client->send(keyMessage(wire::KeyDown, entries).bytes));
+    const wire::GamepadPair stick[] = {{0, 1.0f}};
+    ASSERT_TRUE(client->send(wire::buildGamepadEvent(wire::gamepadAxes, stick)));
+    ASSERT_TRUE(eventually([&] { return controller.events().size() == 1; }));
+    EXPECT_LT(keyboard.records().size(), entries.size());
+
+    padServer->stop();
+    const std::vector<keyboard::KeyRecord> typed = keyboard.records();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(keyboard.records(), typed);
+    ASSERT_GE(typed.size(), 2u);
+    EXPECT_LT(typed.size(), entries.size());
+    EXPECT_EQ(typed.back(), aUp);
+    EXPECT_EQ(typed[typed.size() - 2], aDown);
+}
+
+// A host that goes lets go of the keys it held down and, as the last pad, of the controller.
+TEST_F(ConnDelegateOnServer, APadThatGoesLetsGoOfItsKeysAndTheController) {
+    auto first = admittedClient();
+    auto second = admittedClient();  // the same host, as a pad that reconnects
+    ASSERT_TRUE(first->send(keyMessage(wire::KeyDown, {keyAt(0)}).bytes));
+    ASSERT_TRUE(eventually([&] { return keyboard.records().size() == 1; }));
+    first->close();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(keyboard.records().size(), 1u);  // its host is still connected
+    second->close();
+    ASSERT_TRUE(eventually([&] { return keyboard.records().size() == 2; }));
+    EXPECT_EQ(keyboard.records().back(), aUp);
+    EXPECT_TRUE(eventually([&] { return controller.restCalls() == 1; }));
+}
+
+// Disconnect and Quit do not wait for the user: the open question is closed as a refusal.
+TEST_F(ConnDelegateOnServer, DisconnectAndQuitCloseAnOpenQuestion) {
+    dialogs.holdQuestions();
+    for (const bool quit : {false, true}) {
+        const auto client = askingClient();
+        const auto before = std::chrono::steady_clock::now();
+        quit ? padServer->shutDown() : padServer->stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+        const auto reply = client->readMessage();
+        EXPECT_TRUE(!reply || reply->header.type == wire::Refusal);
+        EXPECT_EQ(controller.openCalls(), 0);
+        EXPECT_TRUE(quit || eventually([&] { return padServer->isRunning(); }));
+    }
+}
+
+// Nobody is asked about a device that has gone, and a device that goes while its question
+// is open is not admitted on the answer.
+TEST_F(ConnDelegateOnServer, DevicesThatHaveGoneAreNeitherAskedAboutNorAdmitted) {
+    dialogs.holdQuestions();
+    ASSERT_TRUE(eventually([&] { return padServer->watchedCount() > 0; }));  // the loop is up
+    const std::uint32_t serviceSockets = padServer->watchedCount();
+    auto leaving = askingClient();
+    TestClient gone;
+    ASSERT_TRUE(gone.connect(net::Family::ipv4, padServer->tcpPort()));
+    ASSERT_TRUE(gone.sendHello("gone"));
+    gone.close();
+    leaving->close();
+    std::this_thread::sleep_for(100ms);
+    dialogs.answerHeldQuestions(dialogs::answerOk);
+    EXPECT_TRUE(eventually([&] { return padServer->watchedCount() == serviceSockets; }, 5s));
+    EXPECT_EQ(dialogs.boxCount(), 1);
     EXPECT_EQ(controller.openCalls(), 0);
     EXPECT_EQ(padServer->monitorThread.state(), WorkerThread::State::idle);
 }

@@ -44,6 +44,11 @@ void RecordingController::closeController() {
     open_ = false;
 }
 
+void RecordingController::returnToRest() {
+    std::lock_guard guard(mutex_);
+    ++restCalls_;
+}
+
 bool RecordingController::isOpen() const {
     std::lock_guard guard(mutex_);
     return open_;
@@ -62,6 +67,11 @@ int RecordingController::openCalls() const {
 int RecordingController::closeCalls() const {
     std::lock_guard guard(mutex_);
     return closeCalls_;
+}
+
+int RecordingController::restCalls() const {
+    std::lock_guard guard(mutex_);
+    return restCalls_;
 }
 
 std::vector<wire::GamepadEventBody> RecordingController::events() const {

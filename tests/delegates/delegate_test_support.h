@@ -30,11 +30,13 @@ class RecordingController : public GamepadController {
     explicit RecordingController(bool opens = true) : opens_(opens) {}
     int openController() override;
     void closeController() override;
+    void returnToRest() override;
     bool isOpen() const override;
     void handleGamepadEvent(const wire::GamepadEventBody& event) override;
 
     int openCalls() const;
     int closeCalls() const;
+    int restCalls() const;
     std::vector<wire::GamepadEventBody> events() const;
 
   private:
@@ -43,6 +45,7 @@ class RecordingController : public GamepadController {
     bool open_ = false;
     int openCalls_ = 0;
     int closeCalls_ = 0;
+    int restCalls_ = 0;
     std::vector<wire::GamepadEventBody> events_;
 };
 

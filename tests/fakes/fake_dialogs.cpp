@@ -1,5 +1,7 @@
 #include "tests/fakes/fake_dialogs.h"
 
+#include <chrono>
+
 namespace pellvane::testing {
 namespace {
 
@@ -31,9 +33,34 @@ int FakeDialogs::messageBox(const wchar_t* text, const wchar_t* caption, unsigne
     return record({narrowed(text), narrowed(caption), style, true});
 }
 
-int FakeDialogs::record(Box box) {
+void FakeDialogs::closeQuestions() {
+    answerHeldQuestions(dialogs::answerCancel);
+}
+
+void FakeDialogs::answerHeldQuestions(int answer) {
+    {
+        std::lock_guard guard(mutex_);
+        ++releases_;
+        heldAnswer_ = answer;
+    }
+    closed_.notify_all();
+}
+
+void FakeDialogs::holdQuestions() {
     std::lock_guard guard(mutex_);
+    holding_ = true;
+}
+
+int FakeDialogs::record(Box box) {
+    std::unique_lock guard(mutex_);
+    const bool question = (box.style & dialogs::buttonMask) != dialogs::okOnly;
     boxes_.push_back(std::move(box));
+    if (holding_ && question) {
+        const int before = releases_;
+        const bool answered =
+            closed_.wait_for(guard, std::chrono::seconds(5), [&] { return releases_ != before; });
+        return answered ? heldAnswer_ : dialogs::answerCancel;
+    }
     if (answers_.empty()) {
         return defaultAnswer_;
     }

@@ -1,6 +1,7 @@
 // Message boxes that nobody sees: each is recorded and answered as the test says.
 #pragma once
 
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -25,6 +26,12 @@ class FakeDialogs : public dialogs::Dialogs {
 
     int messageBox(const char* text, const char* caption, unsigned style) override;
     int messageBox(const wchar_t* text, const wchar_t* caption, unsigned style) override;
+    // Answers the held questions with Cancel.
+    void closeQuestions() override;
+    // From now on every question stays open, as one that nobody has answered yet, until it
+    // is answered or closed, or five seconds pass (then it is cancelled).
+    void holdQuestions();
+    void answerHeldQuestions(int answer);
 
     std::vector<Box> boxes() const;
     int boxCount() const;
@@ -36,6 +43,10 @@ class FakeDialogs : public dialogs::Dialogs {
     std::deque<int> answers_;
     int defaultAnswer_ = dialogs::answerOk;
     std::vector<Box> boxes_;
+    std::condition_variable closed_;
+    bool holding_ = false;
+    int releases_ = 0;  // raised by every answer to the held questions
+    int heldAnswer_ = dialogs::answerCancel;
 };
 
 }  // namespace pellvane::testing

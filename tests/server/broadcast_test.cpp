@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "tests/server/server_fixture.h"
@@ -62,6 +63,34 @@ TEST_F(ServerTest, ConcurrentBroadcastsNeverInterleave) {
     sendB.join();
     EXPECT_EQ(seenA, rounds);
     EXPECT_EQ(seenB, rounds);
+}
+
+// Clients that do not read share one short wait: the broadcast neither waits for each in
+// turn nor keeps them, and the others still get the message whole.
+TEST_F(ServerTest, SlowReadersShareOneShortWaitAndAreDropped) {
+    startServer();
+    auto reader = admittedClient();
+    const std::uint32_t withReader = server->watchedCount();
+    std::vector<std::unique_ptr<TestClient>> slow;
+    for (int i = 0; i < 3; ++i) {
+        slow.push_back(std::make_unique<TestClient>());
+        ASSERT_TRUE(slow.back()->connect(net::Family::ipv4, server->tcpPort(), 2048));
+        ASSERT_TRUE(slow.back()->admit());
+    }
+    const Message event = makeMessage(wire::ChannelEvent, 0, 65535 - 12, 0x5A);
+    constexpr int rounds = 80;  // more than a send buffer grows to on loopback (4 MB)
+    std::thread reading([&] {
+        for (int i = 0; i < rounds; ++i) {
+            EXPECT_EQ(reader->readMessage(), received(event)) << i;
+        }
+    });
+    const auto before = std::chrono::steady_clock::now();
+    for (int i = 0; i < rounds; ++i) {
+        server->broadcast(event);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+    reading.join();
+    EXPECT_TRUE(eventually([&] { return server->watchedCount() == withReader; }));
 }
 
 TEST_F(ServerTest, StopClosesEveryClient) {

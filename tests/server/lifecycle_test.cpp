@@ -27,6 +27,26 @@ TEST_F(ServerTest, StartedServerListensOnOnePortForBothFamilies) {
     EXPECT_TRUE(over6.connect(net::Family::ipv6, port));
 }
 
+// Another program cannot bind the service's ports to take the pads' traffic, not even
+// with SO_REUSEADDR.
+TEST_F(ServerTest, NoOtherSocketCanBindTheServicePorts) {
+    startServer();
+    const struct {
+        net::Family family;
+        net::Transport transport;
+        std::uint16_t port;
+    } taken[] = {{net::Family::ipv4, net::Transport::stream, server->tcpPort()},
+                 {net::Family::ipv4, net::Transport::datagram, server->udpPort4()},
+                 {net::Family::ipv6, net::Transport::datagram, server->udpPort6()}};
+    for (const auto& port : taken) {
+        const net::SocketHandle other = net::openSocket(port.family, port.transport);
+        ASSERT_NE(other, net::invalidSocket);
+        net::setReuseAddress(other);
+        EXPECT_FALSE(net::bindWildcard(other, port.family, port.port)) << port.port;
+        net::closeSocket(other);
+    }
+}
+
 TEST_F(ServerTest, StartOnARunningServerChangesNothing) {
     startServer();
     const auto sockets = server->serviceSockets();

@@ -26,6 +26,7 @@ class RecordingController : public GamepadController {
 
     int openController() override;
     void closeController() override;
+    void returnToRest() override {}
     bool isOpen() const override { return open_.load(); }
     void handleGamepadEvent(const wire::GamepadEventBody&) override {}
 

@@ -79,6 +79,8 @@ TEST(LinuxHid, ControllerOpensAndItsReportFileReceivesExactlyTheReports) {
     expected.insert(expected.end(), report.begin(), report.end());
     report[19] = 0x80;
     expected.insert(expected.end(), report.begin(), report.end());
+    // Closing lets go of what was held: the rest position once more.
+    expected.insert(expected.end(), expected.begin(), expected.begin() + 65);
 
     EXPECT_EQ(tree.written("hidraw2"), expected);
     EXPECT_TRUE(tree.written("hidraw1").empty());
@@ -95,8 +97,9 @@ TEST(LinuxHid, TheScriptBuildsATreeTheControllerOpens) {
     controller.handleGamepadEvent(testing::buttonEvent(0, 1.0f));
     controller.closeController();
     const auto written = tree.written("hidraw0");
-    ASSERT_EQ(written.size(), 130u);
+    ASSERT_EQ(written.size(), 195u);  // rest, the button, rest again at the close
     EXPECT_EQ(written[65 + 17], 0x18);
+    EXPECT_EQ(written[130 + 17], 0x08);
     EXPECT_TRUE(tree.written("hidraw1").empty());
 }
 

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <deque>
 #include <string>
 #include <thread>
@@ -22,7 +23,8 @@ constexpr char questionEnd[] = "[y/N] ";
 
 // The person at the terminal: reads standard error (a pipe) and types each answer into
 // standard input (a pipe, or a pseudo-terminal) only once a new question has appeared.
-// `typedAhead` is typed before anything is asked. Input ends when the answers run out.
+// `typedAhead` is typed before anything is asked. Input ends when the answers run out, unless
+// the last one is empty: that question is left unanswered.
 class TerminalUser {
   public:
     enum class Input { pipe, terminal };
@@ -110,7 +112,7 @@ class TerminalUser {
                 answers_.pop_front();
                 EXPECT_EQ(::write(typedFd_, answer.data(), answer.size()),
                           static_cast<ssize_t>(answer.size()));
-                if (answers_.empty()) {
+                if (answers_.empty() && !answer.empty()) {
                     endInput();
                 }
             }
@@ -214,6 +216,25 @@ TEST(TerminalDialogs, ForgedDeviceNameIsShownEscaped) {
     EXPECT_EQ(user.finish(),
               "Pellvane Server: pad\\x0d\\x1b[2K\\x1b[1AController driver update ready. Install "
               "it now? requested to connect, accept connection? [y/N] ");
+}
+
+// Disconnect and Quit do not wait for the person: the question is abandoned, and says so.
+TEST(TerminalDialogs, AClosedQuestionIsAbandonedAsARefusal) {
+    auto dialogs = dialogs::createSystemDialogs();
+    TerminalUser user({""});
+    std::atomic<bool> answered{false};
+    std::thread closer([&] {
+        while (!answered.load()) {  // does nothing until the question is open
+            dialogs->closeQuestions();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    EXPECT_EQ(askToAdmit(*dialogs, wire::buildHello("pad")), 0);
+    answered.store(true);
+    closer.join();
+    EXPECT_NE(user.finish().find("[y/N] \nPellvane Server: question abandoned, taken as a "
+                                 "refusal.\n"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -89,5 +89,21 @@ TEST_F(Win32MessageBox, FailureBoxIsDismissedWithOk) {
               dialogs::answerOk);
 }
 
+// Disconnect and Quit close the open question from another thread, as Cancel would.
+TEST_F(Win32MessageBox, AClosedQuestionIsRefusedAtOnce) {
+    AdmissionQuestions questions(*dialogs);
+    std::thread closer([&] {
+        while (FindWindowW(L"#32770", L"Pellvane Server") == nullptr) {
+            Sleep(20);
+        }
+        questions.close();
+    });
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(questions.ask(wire::buildHello("Kitchen iPad")), 0);
+    closer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);      // not the answerer's timeout
+    EXPECT_EQ(questions.ask(wire::buildHello("Kitchen iPad")), 0);  // closed: nobody is asked
+}
+
 }  // namespace
 }  // namespace pellvane::testing

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "delegates/key_injection.h"
+#include "delegates/key_injector_thread.h"
 #include "platform/keyboard.h"
 #include "tests/delegates/delegate_test_support.h"
 #include "tests/delegates/win32/test_window.h"
@@ -80,6 +81,23 @@ TEST_F(SendInputToWindow, UnicodeRecordTypesTheCharacter) {
     EXPECT_EQ(window->characters, std::vector<wchar_t>{static_cast<wchar_t>(0x4E2D)});
     ASSERT_FALSE(window->keys.empty());
     EXPECT_EQ(window->keys[0].virtualKey, static_cast<WPARAM>(VK_PACKET));
+}
+
+// Typing on the injector thread ends at a stop, between two records, and lets go of the key
+// that the message held down.
+TEST_F(SendInputToWindow, StoppedTypingEndsWithTheHeldKeyReleased) {
+    keys::KeyInjectorThread injector(*keyboard);
+    const std::vector<keys::KeyEntry> entries(100, keyAt(0));  // two seconds of A
+    ASSERT_TRUE(injector.enqueue(nullptr, keyMessage(wire::KeyDown, entries), {}));
+    window->pump(300ms);
+    injector.stopTyping();
+    window->pump(300ms);
+    const std::vector<Expected> seen = observed(window->keys);
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_LT(seen.size(), entries.size());
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i], (Expected{0x1E, false, i + 1 == seen.size()})) << i;
+    }
 }
 
 }  // namespace

@@ -92,15 +92,18 @@ tool_as_admitted_pad typing-pad-2 type "$server_ipv4" "$pad_port" A
 e2e_wait 10 typed_a_times 3 ||
     e2e_fail "typed A with a wanted application gave: $(input_lines)"
 
-e2e_step "a quit while a question is open"
+e2e_step "a quit while a question is open abandons the question"
 e2e_client waiting-pad "$server_ipv4" "$pad_port"
 questions=$(e2e_question_count server)
 e2e_client_send waiting-pad "hello waiting-pad"
 e2e_wait_for_questions server $((questions + 1))
 e2e_stop_server TERM 15
 [[ $e2e_server_status -eq 0 ]] || e2e_fail "the program ended with $e2e_server_status"
-grep -q 'Pellvane Server: quitting without waiting for the open question.' "$e2e_work/server.err" ||
-    e2e_fail "the quit did not say why it did not wait"
+grep -q 'Pellvane Server: question abandoned, taken as a refusal.' "$e2e_work/server.err" ||
+    e2e_fail "the quit did not abandon the open question"
+! grep -q 'quitting without waiting' "$e2e_work/server.err" ||
+    e2e_fail "the quit needed the last-resort exit"
+! grep -q '^message 2 ' "$e2e_work/waiting-pad.log" || e2e_fail "the waiting pad was admitted"
 # Avahi's compatibility library warns about itself unless it is kept quiet.
 ! grep -q 'WARNING' "$e2e_work/server.err" "$e2e_work/typing-pad.log" ||
     e2e_fail "a DNS-SD library warning reached the user"
