@@ -87,7 +87,7 @@ TEST_F(SendInputToWindow, UnicodeRecordTypesTheCharacter) {
 // that the message held down.
 TEST_F(SendInputToWindow, StoppedTypingEndsWithTheHeldKeyReleased) {
     keys::KeyInjectorThread injector(*keyboard);
-    const std::vector<keys::KeyEntry> entries(100, keyAt(0));  // two seconds of A
+    const std::vector<wire::KeyEntry> entries(100, keyAt(0));  // two seconds of A
     ASSERT_TRUE(injector.enqueue(nullptr, keyMessage(wire::KeyDown, entries), {}));
     window->pump(300ms);
     injector.stopTyping();
