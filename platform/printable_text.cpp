@@ -1,7 +1,5 @@
 #include "platform/printable_text.h"
 
-#include <cstdio>
-
 namespace pellvane {
 namespace {
 
@@ -48,11 +46,24 @@ bool isUtf8C1(std::string_view character) {
 }
 
 void appendEscaped(std::string& out, std::string_view bytes) {
-    char escaped[5];
+    constexpr char digits[] = "0123456789abcdef";
     for (char c : bytes) {
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
-        out += escaped;
+        const auto byte = static_cast<unsigned char>(c);
+        out += {'\\', 'x', digits[byte >> 4], digits[byte & 0x0F]};
     }
+}
+
+// Printable ASCII at the start of `text`: it goes over as it is, a run at a time.
+std::size_t plainAsciiLength(std::string_view text) {
+    std::size_t length = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte > 0x7E) {
+            break;
+        }
+        ++length;
+    }
+    return length;
 }
 
 }  // namespace
@@ -61,6 +72,12 @@ std::string printableText(std::string_view text) {
     std::string printable;
     printable.reserve(text.size());
     while (!text.empty()) {
+        const std::size_t plain = plainAsciiLength(text);
+        printable.append(text.data(), plain);
+        text.remove_prefix(plain);
+        if (text.empty()) {
+            break;
+        }
         const std::size_t length = utf8CharacterLength(text);
         const std::string_view character = text.substr(0, length == 0 ? 1 : length);
         if (isUtf8C1(character) || (length == 0 && isControlByte(byteAt(character, 0)))) {
