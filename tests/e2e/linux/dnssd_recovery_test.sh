@@ -65,7 +65,7 @@ for _ in 1 2 3 4; do
     sleep 0.2
 done
 e2e_wait 10 eval '(($(starts) >= before + 4))' || e2e_fail "the pad service did not start again four times"
-e2e_wait 20 eval '[[ -n $(renamed_pad_port) && $(renamed_pad_port) != "$pad_port" ]]' ||
+e2e_wait 60 eval '[[ -n $(renamed_pad_port) && $(renamed_pad_port) != "$pad_port" ]]' ||
     e2e_fail "the pad service is not announced again after the Disconnects"
 [[ $(told "$pad_failure") -eq 0 ]] || e2e_fail "Disconnects were taken for failures"
 pad_port=$(renamed_pad_port)
