@@ -100,8 +100,8 @@ wait "$pad" || fail "the pad was not admitted or could not send"
 # Shift and A, Left (E0 4B), then b, held down until the pad goes: the program lets go of it.
 keys="1 42 1|1 30 1|1 42 0|1 30 0|1 105 1|1 105 0|1 48 1|1 48 0|"
 wait_for 20 shows_events keyboard.events 1 "$keys" || fail "keyboard events: $(events_of_type keyboard.events 1)"
-# ABS_X at 255 and 0, BTN_NORTH down and up.
-wait_for 20 shows_events controller.events 3 "3 0 255|3 0 0|" ||
+# ABS_X at 255 and 0, then back at rest (127) when the last pad has gone; BTN_NORTH down and up.
+wait_for 20 shows_events controller.events 3 "3 0 255|3 0 0|3 0 127|" ||
     fail "controller axes: $(events_of_type controller.events 3)"
 wait_for 20 shows_events controller.events 1 "1 307 1|1 307 0|" ||
     fail "controller buttons: $(events_of_type controller.events 1)"
