@@ -1,5 +1,9 @@
 #include "platform/printable_text.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
 namespace pellvane {
 namespace {
 
@@ -36,13 +40,42 @@ std::size_t utf8CharacterLength(std::string_view text) {
     return length;
 }
 
-bool isControlByte(unsigned char byte) {
-    return byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F);
-}
+// What a byte is at the start of a character. A table, so that the common case (a run of
+// bytes that go over as they are) costs one look-up per byte.
+enum class ByteKind : std::uint8_t { plain, control, utf8Lead };
 
-// U+0080-U+009F, encoded C2 80-C2 9F.
-bool isUtf8C1(std::string_view character) {
-    return character.size() == 2 && byteAt(character, 0) == 0xC2 && byteAt(character, 1) <= 0x9F;
+constexpr std::array<ByteKind, 256> byteKinds = [] {
+    std::array<ByteKind, 256> kinds{};
+    for (std::size_t byte = 0; byte < kinds.size(); ++byte) {
+        if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F)) {
+            kinds[byte] = ByteKind::control;  // C0, DEL and bare C1
+        } else if (byte >= 0xC2 && byte <= 0xF4) {
+            kinds[byte] = ByteKind::utf8Lead;
+        }
+    }
+    return kinds;
+}();
+
+// The control character at the front of `text`, in bytes: 1 for C0, DEL or a bare C1 byte,
+// 2 for a UTF-8 encoded C1 (U+0080-U+009F, C2 80-C2 9F), 0 when the front is no control
+// character; `character` is then the length of the character that goes over unchanged (a
+// stray or unfinished UTF-8 byte goes alone).
+std::size_t controlLength(std::string_view text, std::size_t& character) {
+    character = 1;
+    switch (byteKinds[byteAt(text, 0)]) {
+        case ByteKind::plain:
+            return 0;
+        case ByteKind::control:
+            return 1;
+        case ByteKind::utf8Lead:
+            break;
+    }
+    const std::size_t length = utf8CharacterLength(text);
+    if (length == 2 && byteAt(text, 0) == 0xC2 && byteAt(text, 1) <= 0x9F) {
+        return 2;
+    }
+    character = std::max<std::size_t>(length, 1);
+    return 0;
 }
 
 void appendEscaped(std::string& out, std::string_view bytes) {
@@ -53,40 +86,32 @@ void appendEscaped(std::string& out, std::string_view bytes) {
     }
 }
 
-// Printable ASCII at the start of `text`: it goes over as it is, a run at a time.
-std::size_t plainAsciiLength(std::string_view text) {
-    std::size_t length = 0;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte > 0x7E) {
-            break;
-        }
-        ++length;
-    }
-    return length;
-}
-
 }  // namespace
+
+// Bytes that go over unchanged are copied a run at a time, up to the next control character.
+void appendPrintableText(std::string& out, std::string_view text) {
+    std::string_view rest = text;  // what is still to be looked at
+    std::size_t runStart = 0;      // the first byte of `text` not yet copied
+    while (!rest.empty()) {
+        std::size_t character = 0;
+        const std::size_t control = controlLength(rest, character);
+        if (control == 0) {
+            rest.remove_prefix(character);
+            continue;
+        }
+        const std::size_t position = text.size() - rest.size();
+        out.append(text, runStart, position - runStart);
+        appendEscaped(out, rest.substr(0, control));
+        rest.remove_prefix(control);
+        runStart = position + control;
+    }
+    out.append(text, runStart);
+}
 
 std::string printableText(std::string_view text) {
     std::string printable;
     printable.reserve(text.size());
-    while (!text.empty()) {
-        const std::size_t plain = plainAsciiLength(text);
-        printable.append(text.data(), plain);
-        text.remove_prefix(plain);
-        if (text.empty()) {
-            break;
-        }
-        const std::size_t length = utf8CharacterLength(text);
-        const std::string_view character = text.substr(0, length == 0 ? 1 : length);
-        if (isUtf8C1(character) || (length == 0 && isControlByte(byteAt(character, 0)))) {
-            appendEscaped(printable, character);
-        } else {
-            printable += character;
-        }
-        text.remove_prefix(character.size());
-    }
+    appendPrintableText(printable, text);
     return printable;
 }
 

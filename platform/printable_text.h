@@ -11,5 +11,7 @@ namespace pellvane {
 // terminal takes as a control) or UTF-8 encoded (U+0080-U+009F). Other bytes pass
 // unchanged, so UTF-8 names keep their letters.
 std::string printableText(std::string_view text);
+// The same, appended to `out`.
+void appendPrintableText(std::string& out, std::string_view text);
 
 }  // namespace pellvane

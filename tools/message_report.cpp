@@ -9,8 +9,11 @@ namespace {
 
 constexpr std::size_t channelBytesShown = 64;
 
-std::string appLine(const wire::AppNameRecord& record) {
-    return printableText(record.nameView()) + " (process " + std::to_string(record.processId) + ")";
+void appendAppLine(std::string& text, const wire::AppNameRecord& record) {
+    appendPrintableText(text, record.nameView());
+    text += " (process ";
+    text += std::to_string(record.processId);
+    text += ')';
 }
 
 std::string hexBytes(std::span<const std::uint8_t> bytes) {
@@ -38,8 +41,11 @@ std::string describeHelloReply(const ReceivedMessage& reply) {
     const std::size_t count = content.apps.size();
     std::string text = "admitted by \"" + printableText(content.serverName) + "\", " +
                        std::to_string(count) + " application" + (count == 1 ? "" : "s") + "\n";
+    text.reserve(text.size() + count * (wire::nameFieldSize + 32));  // most lines need less
     for (const auto& app : content.apps) {
-        text += "  " + appLine(app) + "\n";
+        text += "  ";
+        appendAppLine(text, app);
+        text += '\n';
     }
     return text;
 }
@@ -59,7 +65,9 @@ std::string describeMessage(const ReceivedMessage& message) {
             return otherwise;
         case wire::AppName:
             if (const std::optional<wire::AppNameRecord> app = wire::readAppName(message)) {
-                return "application in front: " + appLine(*app) + "\n";
+                std::string line = "application in front: ";
+                appendAppLine(line, *app);
+                return line + '\n';
             }
             return otherwise;
         case wire::ChannelEvent:
