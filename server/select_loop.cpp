@@ -91,11 +91,11 @@ int ZarvoServer::run(LoopControl& control) {
                 break;
             }
         }
-        handleWaitingMessages();
+        const bool messagesLeft = handleWaitingMessages();
         if (control.ended.load()) {
             return 1;
         }
-        moreWaiting = moreWaiting || hasWaitingMessages();
+        moreWaiting = moreWaiting || messagesLeft;
         for (std::size_t i = 0; i < watchedCount; ++i) {
             if (flags[i].exceptional && !takeException(sockets[i], own.kindOf(sockets[i]))) {
                 break;
@@ -307,32 +307,43 @@ bool ZarvoServer::hasWaitingMessages() const {
 
 // Up to messagesPerPass whole messages of each connection, each connection's in the order
 // they came. Every stream that holds a header is looked at, so that one out of range is
-// dropped (and said) as soon as it is whole.
-void ZarvoServer::handleWaitingMessages() {
-    std::vector<net::SocketHandle> waiting;
+// dropped (and said) as soon as it is whole. True when a connection still holds a whole
+// message after its share of the pass.
+bool ZarvoServer::handleWaitingMessages() {
+    // Gathered first: handling a message may drop a client, and its stream with it.
+    streamsWithBytes_.clear();
     for (const auto& [socket, stream] : streams_) {
         if (stream.held() >= wire::headerSize) {
-            waiting.push_back(socket);
+            streamsWithBytes_.push_back(socket);
         }
     }
-    for (net::SocketHandle socket : waiting) {
-        for (int handled = 0; handled < messagesPerPass; ++handled) {
-            // Looked up again each time: handling a message may drop the client.
-            const auto stream = streams_.find(socket);
-            if (stream == streams_.end()) {
-                break;
-            }
-            const std::size_t discardedBefore = stream->second.discardedHeaders();
-            std::optional<ReceivedMessage> message = stream->second.next();
-            if (stream->second.discardedHeaders() != discardedBefore) {
-                debug::output(L"packetSize < headerSize || packetSize > MAXUINT16");
-            }
-            if (!message) {
-                break;
-            }
-            handleMessage(std::move(*message), socket);
-        }
+    bool messagesLeft = false;
+    for (net::SocketHandle socket : streamsWithBytes_) {
+        messagesLeft = handleMessagesOf(socket) || messagesLeft;
     }
+    return messagesLeft;
+}
+
+// Up to messagesPerPass whole messages of one connection; true when a whole one is left.
+bool ZarvoServer::handleMessagesOf(net::SocketHandle socket) {
+    for (int handled = 0; handled < messagesPerPass; ++handled) {
+        // Looked up again each time: handling a message may drop the client.
+        const auto stream = streams_.find(socket);
+        if (stream == streams_.end()) {
+            return false;
+        }
+        const std::size_t discardedBefore = stream->second.discardedHeaders();
+        std::optional<ReceivedMessage> message = stream->second.next();
+        if (stream->second.discardedHeaders() != discardedBefore) {
+            debug::output(L"packetSize < headerSize || packetSize > MAXUINT16");
+        }
+        if (!message) {
+            return false;
+        }
+        handleMessage(std::move(*message), socket);
+    }
+    const auto stream = streams_.find(socket);
+    return stream != streams_.end() && stream->second.hasMessage();
 }
 
 void ZarvoServer::handleMessage(ReceivedMessage message, net::SocketHandle socket) {
@@ -440,11 +451,15 @@ bool ZarvoServer::takeDatagram(net::SocketHandle socket, SocketKind kind,
         source.sourceLength != expectedSourceLength) {
         return true;
     }
+    // Without admission by datagram, only hosts that the local user admitted may send
+    // events to the pad service; the channel service takes them from anyone. The source is
+    // looked at first, so that a flood from elsewhere is not even copied.
+    if (!autoAdmit() && !datagramSourceAdmitted(source.host)) {
+        return true;
+    }
     std::optional<ReceivedMessage> message =
         wire::wholeMessage(std::span(buffer).first(static_cast<std::size_t>(received)));
-    // Without admission by datagram, only hosts that the local user admitted may send
-    // events to the pad service; the channel service takes them from anyone.
-    if (!message || (!autoAdmit() && !datagramSourceAdmitted(source.host))) {
+    if (!message) {
         return true;
     }
     if (ZarvoConnectionDelegate* target = delegate()) {

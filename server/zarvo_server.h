@@ -168,7 +168,8 @@ class ZarvoServer {
     void recordAdmittedPeer(net::SocketHandle socket);
     bool takeStreamBytes(net::SocketHandle socket);
     bool hasWaitingMessages() const;
-    void handleWaitingMessages();
+    bool handleWaitingMessages();
+    bool handleMessagesOf(net::SocketHandle socket);
     void handleMessage(ReceivedMessage message, net::SocketHandle socket);
     bool takeDatagrams(net::SocketHandle socket, SocketKind kind,
                        std::vector<std::uint8_t>& buffer);
@@ -232,6 +233,9 @@ class ZarvoServer {
     // The message under way on each client connection. Only the loop thread touches it while
     // the loop runs; stop() clears it once the loop has ended.
     std::map<net::SocketHandle, FrameDecoder> streams_;
+    // The connections one pass of handleWaitingMessages serves; kept so that a pass does
+    // not allocate. The loop thread's alone, like streams_.
+    std::vector<net::SocketHandle> streamsWithBytes_;
 
     // Serialises whole-message sends to clients and the closing of client sockets, so that
     // two messages never interleave on one connection and no send reaches a reused handle.
