@@ -18,8 +18,10 @@ cmake --build "$build" --target pellvane_fuzz_all -j "$jobs" || exit 1
 
 # A small quarantine: the targets allocate whole messages in every run, and with ASan's
 # default of 256 MB each run touches fresh pages (a third of the time went to page faults).
-# A use after free within a run is still caught.
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:quarantine_size_mb=16}
+# A use after free within a run is still caught. Allocation stacks are kept 8 frames deep
+# (30 by default): unwinding at every allocation was a fifth of the intake targets' time.
+# To see whole stacks, run the target on the artifact it wrote, with ASan's defaults.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:quarantine_size_mb=16:malloc_context_size=8}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 artifacts=$build/fuzz/artifacts
 mkdir -p "$artifacts"

@@ -44,6 +44,7 @@ struct Expected {
 Expected expectedFrom(const std::vector<std::uint8_t>& stream,
                       const pellvane::fuzzing::IntakeSettings& settings) {
     Expected expected;
+    expected.delivered.reserve(stream.size() / wire::headerSize);
     bool pending = true;
     std::size_t position = 0;
     while (stream.size() - position >= wire::headerSize && !expected.dropped) {
@@ -91,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static pellvane::fuzzing::IntakeDriver driver;
     driver.begin(settings);
     require(driver.connectClient());
-    std::vector<std::uint8_t> stream;
+    static std::vector<std::uint8_t> stream;  // what the server was given; its memory kept
+    stream.clear();
     bool closed = false;
     std::size_t position = 1;
     while (position < size && !closed) {
@@ -104,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t take = std::min<std::size_t>(length, size - position);
         const std::span<const std::uint8_t> segment(data + position, take);
         position += take;
-        if (driver.clientWatched()) {
+        if (driver.clientOpen()) {
             stream.insert(stream.end(), segment.begin(), segment.end());
         }
         driver.feed(segment);

@@ -26,17 +26,15 @@ void MemorySocketIo::reset() {
     toServer_.clear();
     readOffset_ = 0;
     datagrams_.clear();
+    datagramBytes_.clear();
+    nextDatagram_ = 0;
     bytesSent_ = 0;
-}
-
-void MemorySocketIo::shrink() {
-    toServer_ = {};
-    datagrams_ = {};
 }
 
 void MemorySocketIo::queueDatagram(std::span<const std::uint8_t> bytes,
                                    const net::HostAddress& source) {
-    datagrams_.push_back({std::vector<std::uint8_t>(bytes.begin(), bytes.end()), source});
+    datagrams_.push_back({datagramBytes_.size(), bytes.size(), source});
+    datagramBytes_.insert(datagramBytes_.end(), bytes.begin(), bytes.end());
 }
 
 net::SocketHandle MemorySocketIo::accept(net::SocketHandle from) {
@@ -63,14 +61,13 @@ int MemorySocketIo::receive(net::SocketHandle socket, std::span<std::uint8_t> in
 
 int MemorySocketIo::receiveDatagram(net::SocketHandle socket, std::span<std::uint8_t> into,
                                     net::DatagramSource& source) {
-    if (socket != datagramSocket || datagrams_.empty()) {
+    if (socket != datagramSocket || !hasDatagrams()) {
         return net::transferWouldBlock;
     }
-    const Datagram next = std::move(datagrams_.front());
-    datagrams_.pop_front();
+    const Datagram& next = datagrams_[nextDatagram_++];
     // A datagram longer than the buffer is cut to it, as the system does.
-    const std::size_t taken = std::min(into.size(), next.bytes.size());
-    std::copy_n(next.bytes.begin(), taken, into.begin());
+    const std::size_t taken = std::min(into.size(), next.size);
+    std::memcpy(into.data(), datagramBytes_.data() + next.offset, taken);
     source.host = next.source;
     source.sourceLength = net::ipv4AddressLength;
     return static_cast<int>(taken);
@@ -150,7 +147,6 @@ void IntakeDriver::end() {
     server_->setDelegate(nullptr);
     delegate_.reset(1, false);
     io_.reset();
-    io_.shrink();
 }
 
 bool IntakeDriver::connectClient() {
@@ -171,18 +167,20 @@ std::size_t IntakeDriver::heldByServer() const {
 }
 
 // Passes of the loop over the client: a receive while its connection is readable, then the
-// whole messages waiting, until neither is left.
+// whole messages waiting, until neither is left. (Each pass before this one left no whole
+// message behind.)
 void IntakeDriver::takeWhileReadable() {
-    while (clientWatched() && (io_.hasUnreadBytes() || server_->hasWaitingMessages())) {
+    bool messagesLeft = false;
+    while (io_.clientOpen() && (io_.hasUnreadBytes() || messagesLeft)) {
         if (io_.hasUnreadBytes()) {
             server_->takeStreamBytes(MemorySocketIo::client);
         }
-        server_->handleWaitingMessages();
+        messagesLeft = server_->handleWaitingMessages();
     }
 }
 
 void IntakeDriver::feed(std::span<const std::uint8_t> bytes) {
-    if (!clientWatched()) {
+    if (!io_.clientOpen()) {
         return;
     }
     io_.write(bytes);
