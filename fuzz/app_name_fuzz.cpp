@@ -5,21 +5,17 @@
 // the message names the wanted one), then the message; its size and type fields are set as
 // the server hands it on.
 #include <cstdint>
-#include <cstdlib>
 
 #include "delegates/app_filter.h"
 #include "fuzz/support/fuzz_message.h"
+#include "fuzz/support/require.h"
 #include "server/zarvo_server.h"
 
 namespace {
 
 using namespace pellvane;
 
-void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using pellvane::fuzzing::require;
 
 }  // namespace
 

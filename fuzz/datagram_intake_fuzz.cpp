@@ -6,11 +6,11 @@
 // many bytes.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 #include <vector>
 
 #include "fuzz/support/intake_driver.h"
+#include "fuzz/support/require.h"
 #include "server/wire_building.h"
 #include "server/wire_reading.h"
 
@@ -19,11 +19,7 @@ namespace {
 using pellvane::ReceivedMessage;
 namespace wire = pellvane::wire;
 
-void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using pellvane::fuzzing::require;
 
 }  // namespace
 

@@ -3,23 +3,19 @@
 //
 // Input: the message; its size and type fields are set as the server hands it on.
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 #include "controller/gamepad_events.h"
 #include "controller/virtual_controller.h"
 #include "fuzz/support/fuzz_message.h"
+#include "fuzz/support/require.h"
 #include "tests/controller/fake_hid.h"
 
 namespace {
 
 using namespace pellvane;
 
-void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using pellvane::fuzzing::require;
 
 constexpr std::size_t stateOffsetInReport = 3;
 

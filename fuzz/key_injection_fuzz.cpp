@@ -4,11 +4,11 @@
 // Input: one settings byte (bit 0 KeyUp rather than KeyDown, bit 1 keys blocked), then
 // the message; its size and type fields are set as the server hands such a message on.
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 #include "delegates/key_injection.h"
 #include "fuzz/support/fuzz_message.h"
+#include "fuzz/support/require.h"
 #include "server/zarvo_server.h"
 #include "tests/fakes/fake_keyboard.h"
 
@@ -16,11 +16,7 @@ namespace {
 
 using namespace pellvane;
 
-void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using pellvane::fuzzing::require;
 
 void describeLayout(testing::FakeKeyboard& keyboard) {
     for (char16_t c = u'a'; c <= u'z'; ++c) {

@@ -1,18 +1,14 @@
 // Any bytes as a HID report descriptor through the parser that names a hidraw device's
 // top-level application collections.
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 
+#include "fuzz/support/require.h"
 #include "platform/hid_report_descriptor.h"
 
 namespace {
 
-void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using pellvane::fuzzing::require;
 
 }  // namespace
 

@@ -4,9 +4,9 @@
 // never read past what a server sent, whatever the counts and sizes inside say.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz/support/require.h"
 #include "server/wire_reading.h"
 #include "tools/message_report.h"
 
@@ -14,11 +14,7 @@ namespace {
 
 using namespace pellvane;
 
-void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using pellvane::fuzzing::require;
 
 // Nothing a server sends can start a line or a terminal sequence of its own: the only
 // control character is each line's own end.

@@ -6,12 +6,12 @@
 // arrives on its own and is read at once. A length byte of 255 closes the connection.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "fuzz/support/intake_driver.h"
+#include "fuzz/support/require.h"
 #include "server/wire_cursor.h"
 
 namespace {
@@ -20,11 +20,7 @@ namespace wire = pellvane::wire;
 
 constexpr std::uint8_t closeMarker = 255;
 
-void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using pellvane::fuzzing::require;
 
 std::uint32_t u32At(std::span<const std::uint8_t> bytes, std::size_t offset) {
     std::uint32_t value = 0;
