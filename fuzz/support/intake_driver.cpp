@@ -167,8 +167,8 @@ std::size_t IntakeDriver::heldByServer() const {
 }
 
 // Passes of the loop over the client: a receive while its connection is readable, then the
-// whole messages waiting, until neither is left. (Each pass before this one left no whole
-// message behind.)
+// whole messages waiting, until neither is left. The call before this one left no whole
+// message behind.
 void IntakeDriver::takeWhileReadable() {
     bool messagesLeft = false;
     while (io_.clientOpen() && (io_.hasUnreadBytes() || messagesLeft)) {
