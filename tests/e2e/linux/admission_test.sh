@@ -9,38 +9,13 @@ set -u
 source "$(dirname "$(readlink -f "$0")")/e2e_common.sh"
 [[ -n $e2e_pad_tool ]] || e2e_fail "no pad tool given"
 
-# Shift (scan code 0x2A) then A (0x1E) pressed, then both released in the same order.
-readonly shifted_a=$'SendInput wVk=0x0000 wScan=0x002A dwFlags=0x8
-SendInput wVk=0x0000 wScan=0x001E dwFlags=0x8
-SendInput wVk=0x0000 wScan=0x002A dwFlags=0xA
-SendInput wVk=0x0000 wScan=0x001E dwFlags=0xA'
-
-input_lines() {
-    grep -E '^(SendInput|Beep) ' "$e2e_work/server.out"
-}
-
 # typed_a_times N: standard output holds exactly N typed capital A's and nothing else typed.
 typed_a_times() {
     local expected="" i
     for ((i = 0; i < $1; i++)); do
-        expected+=${expected:+$'\n'}$shifted_a
+        expected+=${expected:+$'\n'}$e2e_shifted_a
     done
-    [[ $(input_lines) == "$expected" ]]
-}
-
-# tool_as_admitted_pad NAME COMMAND HOST PORT ARGS...: the pad tool says hello, the user
-# admits it, the tool does its command and ends.
-tool_as_admitted_pad() {
-    local name=$1 command=$2 host=$3 port=$4 questions tool
-    shift 4
-    questions=$(e2e_question_count server)
-    (e2e_exec pad "$e2e_pad_tool" "$command" "$host" "$port" --name "$name" --timeout 20000 "$@" \
-        >"$e2e_work/$name.log" 2>&1) &
-    tool=$!
-    e2e_wait_for_questions server $((questions + 1))
-    e2e_answer y
-    e2e_wait 20 eval "! kill -0 $tool 2>/dev/null" || e2e_fail "$name did not finish"
-    wait "$tool" || e2e_fail "$name failed: $(cat "$e2e_work/$name.log")"
+    [[ $(e2e_input_lines) == "$expected" ]]
 }
 
 e2e_setup_network
@@ -74,23 +49,23 @@ e2e_step "a typed capital letter, to the host that the pad tool's browse names"
 # A name such as "vm.local", which only DNS-SD knows in the pad's namespace.
 tool_host=$(e2e_pad_tool browse | awk -F'\t' '$1 == "pad" { print $3; exit }')
 [[ $tool_host == *.local ]] || e2e_fail "the pad tool's browse named the host '$tool_host'"
-tool_as_admitted_pad typing-pad type "$tool_host" "$pad_port" A
+e2e_admitted_tool typing-pad type "$tool_host" "$pad_port" A
 e2e_wait 10 typed_a_times 1 ||
-    e2e_fail "typed A gave: $(input_lines)"
+    e2e_fail "typed A gave: $(e2e_input_lines)"
 
 e2e_step "the same as datagrams over IPv6"
-tool_as_admitted_pad datagram-pad type "$server_ipv6" "$pad_port" --udp A
+e2e_admitted_tool datagram-pad type "$server_ipv6" "$pad_port" --udp A
 e2e_wait 10 typed_a_times 2 ||
-    e2e_fail "typed A as datagrams gave: $(input_lines)"
+    e2e_fail "typed A as datagrams gave: $(e2e_input_lines)"
 
 e2e_step "a wanted application blocks nothing while no application is in front"
 # Without an X display no window is in front, so no key is ever refused with a beep.
-tool_as_admitted_pad wanting-pad want "$server_ipv4" "$pad_port" notepad.exe
+e2e_admitted_tool wanting-pad want "$server_ipv4" "$pad_port" notepad.exe
 e2e_wait 10 grep -q '^Received wanted appplication: notepad.exe$' "$e2e_work/server.err" ||
     e2e_fail "the wanted application did not arrive"
-tool_as_admitted_pad typing-pad-2 type "$server_ipv4" "$pad_port" A
+e2e_admitted_tool typing-pad-2 type "$server_ipv4" "$pad_port" A
 e2e_wait 10 typed_a_times 3 ||
-    e2e_fail "typed A with a wanted application gave: $(input_lines)"
+    e2e_fail "typed A with a wanted application gave: $(e2e_input_lines)"
 
 e2e_step "a quit while a question is open abandons the question"
 e2e_client waiting-pad "$server_ipv4" "$pad_port"

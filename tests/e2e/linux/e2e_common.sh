@@ -158,6 +158,33 @@ e2e_wait_for_questions() {
     e2e_wait 10 e2e_has_questions "$1" "$2" || e2e_fail "question $2 did not appear"
 }
 
+# The keyboard records of a typed capital A on the server's standard output: Shift (scan code
+# 0x2A) then A (0x1E) pressed, then both released in the same order.
+readonly e2e_shifted_a=$'SendInput wVk=0x0000 wScan=0x002A dwFlags=0x8
+SendInput wVk=0x0000 wScan=0x001E dwFlags=0x8
+SendInput wVk=0x0000 wScan=0x002A dwFlags=0xA
+SendInput wVk=0x0000 wScan=0x001E dwFlags=0xA'
+
+# What the server "server" typed and beeped so far, a record a line.
+e2e_input_lines() {
+    grep -E '^(SendInput|Beep) ' "$e2e_work/server.out"
+}
+
+# e2e_admitted_tool NAME COMMAND HOST PORT ARGS...: the pad tool says hello, the user admits
+# it on the server "server", the tool does its command and ends.
+e2e_admitted_tool() {
+    local name=$1 command=$2 host=$3 port=$4 questions tool
+    shift 4
+    questions=$(e2e_question_count server)
+    (e2e_exec pad "$e2e_pad_tool" "$command" "$host" "$port" --name "$name" --timeout 20000 "$@" \
+        >"$e2e_work/$name.log" 2>&1) &
+    tool=$!
+    e2e_wait_for_questions server $((questions + 1))
+    e2e_answer y
+    e2e_wait 20 eval "! kill -0 $tool 2>/dev/null" || e2e_fail "$name did not finish"
+    wait "$tool" || e2e_fail "$name failed: $(cat "$e2e_work/$name.log")"
+}
+
 # e2e_browse TYPE: "ADDRESS PORT" of each resolved IPv4 announcement that the pad sees.
 e2e_browse() {
     pv_netns_exec pad avahi-browse --resolve --parsable --terminate "$1" 2>/dev/null |

@@ -15,35 +15,11 @@ for tool in Xvfb xev xwininfo xprop; do
     fi
 done
 
-# Shift (scan code 0x2A) then A (0x1E) pressed, then both released in the same order.
-readonly shifted_a=$'SendInput wVk=0x0000 wScan=0x002A dwFlags=0x8
-SendInput wVk=0x0000 wScan=0x001E dwFlags=0x8
-SendInput wVk=0x0000 wScan=0x002A dwFlags=0xA
-SendInput wVk=0x0000 wScan=0x001E dwFlags=0xA'
 readonly beep="Beep 450 100"
-
-input_lines() {
-    grep -E '^(SendInput|Beep) ' "$e2e_work/server.out"
-}
 
 # typed_lines_are LINES: standard output holds exactly these typed lines and beeps.
 typed_lines_are() {
-    [[ $(input_lines) == "$1" ]]
-}
-
-# tool_as_admitted_pad NAME COMMAND HOST PORT ARGS...: the pad tool says hello, the user
-# admits it, the tool does its command and ends.
-tool_as_admitted_pad() {
-    local name=$1 command=$2 host=$3 port=$4 questions tool
-    shift 4
-    questions=$(e2e_question_count server)
-    (e2e_exec pad "$e2e_pad_tool" "$command" "$host" "$port" --name "$name" --timeout 20000 "$@" \
-        >"$e2e_work/$name.log" 2>&1) &
-    tool=$!
-    e2e_wait_for_questions server $((questions + 1))
-    e2e_answer y
-    e2e_wait 20 eval "! kill -0 $tool 2>/dev/null" || e2e_fail "$name did not finish"
-    wait "$tool" || e2e_fail "$name failed: $(cat "$e2e_work/$name.log")"
+    [[ $(e2e_input_lines) == "$1" ]]
 }
 
 received_count() {
@@ -58,7 +34,7 @@ received_more() {
 want() {
     local count
     count=$(received_count "$2")
-    tool_as_admitted_pad "$1" want "$server_ipv4" "$pad_port" "$2"
+    e2e_admitted_tool "$1" want "$server_ipv4" "$pad_port" "$2"
     e2e_wait 10 received_more "$2" "$count" || e2e_fail "the wanted application $2 did not arrive"
 }
 
@@ -105,25 +81,26 @@ grep -qx 'Appswitch: sleep' "$e2e_work/server.err" || e2e_fail "the switch was n
 
 e2e_step "a key while another application is wanted beeps and types nothing"
 want wanting-pad notepad.exe
-tool_as_admitted_pad typing-pad type "$server_ipv4" "$pad_port" A
-e2e_wait 10 typed_lines_are "$beep" || e2e_fail "a refused A gave: $(input_lines)"
+e2e_admitted_tool typing-pad type "$server_ipv4" "$pad_port" A
+e2e_wait 10 typed_lines_are "$beep" || e2e_fail "a refused A gave: $(e2e_input_lines)"
 sleep 1
-typed_lines_are "$beep" || e2e_fail "a refused A gave: $(input_lines)"
+typed_lines_are "$beep" || e2e_fail "a refused A gave: $(e2e_input_lines)"
 
 e2e_step "keys come out while the application in front is wanted"
 want sleep-pad sleep
-tool_as_admitted_pad typing-pad-2 type "$server_ipv4" "$pad_port" A
-e2e_wait 10 typed_lines_are "$beep"$'\n'"$shifted_a" || e2e_fail "typed A gave: $(input_lines)"
+e2e_admitted_tool typing-pad-2 type "$server_ipv4" "$pad_port" A
+e2e_wait 10 typed_lines_are "$beep"$'\n'"$e2e_shifted_a" ||
+    e2e_fail "typed A gave: $(e2e_input_lines)"
 
 e2e_step "refused again for another application, then let through for every application"
 want other-pad gedit
-tool_as_admitted_pad typing-pad-3 type "$server_ipv4" "$pad_port" A
-e2e_wait 10 typed_lines_are "$beep"$'\n'"$shifted_a"$'\n'"$beep" ||
-    e2e_fail "a refused A gave: $(input_lines)"
+e2e_admitted_tool typing-pad-3 type "$server_ipv4" "$pad_port" A
+e2e_wait 10 typed_lines_are "$beep"$'\n'"$e2e_shifted_a"$'\n'"$beep" ||
+    e2e_fail "a refused A gave: $(e2e_input_lines)"
 want generic-pad "<generic>"
-tool_as_admitted_pad typing-pad-4 type "$server_ipv4" "$pad_port" A
-e2e_wait 10 typed_lines_are "$beep"$'\n'"$shifted_a"$'\n'"$beep"$'\n'"$shifted_a" ||
-    e2e_fail "typed A for every application gave: $(input_lines)"
+e2e_admitted_tool typing-pad-4 type "$server_ipv4" "$pad_port" A
+e2e_wait 10 typed_lines_are "$beep"$'\n'"$e2e_shifted_a"$'\n'"$beep"$'\n'"$e2e_shifted_a" ||
+    e2e_fail "typed A for every application gave: $(e2e_input_lines)"
 
 e2e_stop_server TERM 15
 [[ $e2e_server_status -eq 0 ]] || e2e_fail "the program ended with $e2e_server_status"
