@@ -51,6 +51,43 @@ SocketHandle openSocket(Family family, Transport transport);
 // Returns the result of the platform's close: 0 on success.
 int closeSocket(SocketHandle socket);
 
+// Owns one socket handle and closes it when it goes: moved into its owner, closed on one
+// path whatever way that owner ends.
+class Socket {
+  public:
+    Socket() = default;
+    explicit Socket(SocketHandle handle) : handle_(handle) {}
+    ~Socket() { reset(); }
+    Socket(Socket&& other) noexcept : handle_(other.release()) {}
+    Socket& operator=(Socket&& other) noexcept {
+        if (this != &other) {
+            reset(other.release());
+        }
+        return *this;
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    SocketHandle get() const { return handle_; }
+    bool valid() const { return handle_ != invalidSocket; }
+    explicit operator bool() const { return valid(); }
+    // Gives the handle up without closing it.
+    SocketHandle release() {
+        const SocketHandle handle = handle_;
+        handle_ = invalidSocket;
+        return handle;
+    }
+    // Closes the handle held (if any) and holds `handle` instead; the close's result.
+    int reset(SocketHandle handle = invalidSocket) {
+        const SocketHandle old = handle_;
+        handle_ = handle;
+        return old == invalidSocket ? 0 : closeSocket(old);
+    }
+
+  private:
+    SocketHandle handle_ = invalidSocket;
+};
+
 bool setReuseAddress(SocketHandle socket);
 // Keeps every other socket off the port this one binds, whatever options that one sets:
 // SO_EXCLUSIVEADDRUSE on Windows. POSIX systems never let a second socket listen on a TCP
@@ -120,11 +157,17 @@ bool shutdownSend(SocketHandle socket);
 // (linger time 0), as a peer that vanishes does.
 bool setResetOnClose(SocketHandle socket);
 
-// Waits until a socket is readable or has an exception, or `timeoutMs` passes. Fills `flags` (as
-// many as `sockets`, in the same order) and returns the number of marks made (a socket both
-// readable and exceptional counts twice), 0 on timeout, or -1 when the wait fails.
+// Waits until a socket is readable (or writable, where asked) or has an exception, or
+// `timeoutMs` passes. `flags` (as many as `sockets`, in the same order) say on the way in
+// what to wait for and on the way out what was found; returns the number of marks made (a
+// socket both readable and exceptional counts twice), 0 on timeout, or -1 when the wait fails.
 struct ReadinessFlags {
+    // In: what the caller waits for. Exceptions are always looked for.
+    bool wantReadable = true;
+    bool wantWritable = false;  // only while there is something to send
+    // Out.
     bool readable = false;
+    bool writable = false;
     bool exceptional = false;
 };
 int waitForReadiness(std::span<const SocketHandle> sockets, std::span<ReadinessFlags> flags,

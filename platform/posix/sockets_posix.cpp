@@ -115,7 +115,9 @@ int waitForReadiness(std::span<const SocketHandle> sockets, std::span<ReadinessF
                      int timeoutMs) {
     std::vector<pollfd> entries(sockets.size());
     for (std::size_t i = 0; i < sockets.size(); ++i) {
-        entries[i] = pollfd{native::toNative(sockets[i]), POLLIN | POLLPRI, 0};
+        const short wanted = static_cast<short>((flags[i].wantReadable ? POLLIN : 0) |
+                                                (flags[i].wantWritable ? POLLOUT : 0) | POLLPRI);
+        entries[i] = pollfd{native::toNative(sockets[i]), wanted, 0};
     }
     int ready = poll(entries.data(), entries.size(), timeoutMs);
     if (ready < 0) {
@@ -127,9 +129,12 @@ int waitForReadiness(std::span<const SocketHandle> sockets, std::span<ReadinessF
         if ((events & POLLNVAL) != 0) {
             return -1;
         }
+        // A hang-up or an error is reported whatever was asked for: the reader finds it.
         flags[i].readable = (events & (POLLIN | POLLHUP | POLLERR)) != 0;
+        flags[i].writable = (events & POLLOUT) != 0;
         flags[i].exceptional = (events & POLLPRI) != 0;
-        marked += (flags[i].readable ? 1 : 0) + (flags[i].exceptional ? 1 : 0);
+        marked += (flags[i].readable ? 1 : 0) + (flags[i].writable ? 1 : 0) +
+                  (flags[i].exceptional ? 1 : 0);
     }
     return marked;
 }

@@ -127,21 +127,34 @@ bool peerHasGone(SocketHandle socket) {
 int waitForReadiness(std::span<const SocketHandle> sockets, std::span<ReadinessFlags> flags,
                      int timeoutMs) {
     fd_set readable;
+    fd_set writable;
     fd_set exceptional;
     FD_ZERO(&readable);
+    FD_ZERO(&writable);
     FD_ZERO(&exceptional);
-    for (SocketHandle socket : sockets) {
-        FD_SET(native::toNative(socket), &readable);
-        FD_SET(native::toNative(socket), &exceptional);
+    bool anyWritable = false;
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        const SOCKET socket = native::toNative(sockets[i]);
+        if (flags[i].wantReadable) {
+            FD_SET(socket, &readable);
+        }
+        if (flags[i].wantWritable) {
+            FD_SET(socket, &writable);
+            anyWritable = true;
+        }
+        // Every socket is in this set, so select never sees three empty sets (WSAEINVAL).
+        FD_SET(socket, &exceptional);
     }
     timeval wait = timeoutOf(timeoutMs);
-    const int ready = select(0, &readable, nullptr, &exceptional, &wait);
+    const int ready = select(0, &readable, anyWritable ? &writable : nullptr, &exceptional, &wait);
     if (ready == SOCKET_ERROR) {
         return -1;
     }
     for (std::size_t i = 0; i < sockets.size(); ++i) {
-        flags[i].readable = FD_ISSET(native::toNative(sockets[i]), &readable) != 0;
-        flags[i].exceptional = FD_ISSET(native::toNative(sockets[i]), &exceptional) != 0;
+        const SOCKET socket = native::toNative(sockets[i]);
+        flags[i].readable = FD_ISSET(socket, &readable) != 0;
+        flags[i].writable = anyWritable && FD_ISSET(socket, &writable) != 0;
+        flags[i].exceptional = FD_ISSET(socket, &exceptional) != 0;
     }
     return ready;
 }
