@@ -29,9 +29,8 @@ class SystemSocketIo final : public SocketIo {
                         net::DatagramSource& source) override {
         return net::receiveDatagram(socket, into.data(), into.size(), source);
     }
-    bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message,
-                   int timeoutMs) override {
-        return net::sendAll(socket, message.data(), message.size(), timeoutMs);
+    int send(net::SocketHandle socket, std::span<const std::uint8_t> bytes) override {
+        return net::sendSome(socket, bytes.data(), bytes.size());
     }
     bool peerHost(net::SocketHandle socket, net::HostAddress& host) override {
         return net::peerHost(socket, host);

@@ -21,9 +21,8 @@ class SocketIo {
     virtual int receive(net::SocketHandle socket, std::span<std::uint8_t> into) = 0;
     virtual int receiveDatagram(net::SocketHandle socket, std::span<std::uint8_t> into,
                                 net::DatagramSource& source) = 0;
-    // The whole message or false, waiting at most `timeoutMs` for a slow peer.
-    virtual bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message,
-                           int timeoutMs) = 0;
+    // What net::sendSome answers: as much as the connection takes now, without waiting.
+    virtual int send(net::SocketHandle socket, std::span<const std::uint8_t> bytes) = 0;
     virtual bool peerHost(net::SocketHandle socket, net::HostAddress& host) = 0;
     // See net::peerHasGone: the peer closed or reset, seen without reading anything.
     virtual bool peerHasGone(net::SocketHandle socket) = 0;

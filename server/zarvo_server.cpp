@@ -43,6 +43,7 @@ bool ZarvoServer::loopEnding() {
 ZarvoServer::ZarvoServer(const char* name, const char* serviceType, const char* serviceDomain,
                          SocketIo& io)
     : io_(io) {
+    intake_.setQuestionAsker(questionThread_);
     init(name, serviceType, serviceDomain);
 }
 
@@ -60,7 +61,7 @@ void ZarvoServer::init(const char* name, const char* serviceType, const char* se
         name = hostNameBuffer_.data();
     }
     keyFilter_.reset();
-    streams_.clear();
+    intake_.reset();
     // autoAdmit is left as it is: a restarted channel service must go on admitting on any
     // first message, as it did when the program started it.
     serviceName_ = name;
@@ -70,10 +71,6 @@ void ZarvoServer::init(const char* name, const char* serviceType, const char* se
     tcpPort_ = 0;
     serviceRef_ = nullptr;
     dnssdSocket_ = net::invalidSocket;
-    pendingClients_.clear();
-    watchedSockets_.clear();
-    admittedPeers_.clear();
-    dropRequests_.clear();
     tcpSocket4_ = tcpSocket6_ = udpSocket4_ = udpSocket6_ = net::invalidSocket;
 }
 
@@ -103,18 +100,15 @@ std::uint16_t ZarvoServer::udpPort6() const {
 }
 
 std::uint32_t ZarvoServer::watchedCount() const {
-    std::lock_guard guard(lock_);
-    return watchedSockets_.count();
+    return clients_.watchedCount();
 }
 
 void ZarvoServer::setFirstMessageTime(std::chrono::milliseconds time) {
-    std::lock_guard guard(lock_);
-    pendingClients_.setFirstMessageTime(time);
+    clients_.setFirstMessageTime(time);
 }
 
 std::uint32_t ZarvoServer::pendingCount() const {
-    std::lock_guard guard(lock_);
-    return pendingClients_.count();
+    return clients_.waitingCount();
 }
 
 std::string ZarvoServer::instanceName() const {
@@ -123,13 +117,15 @@ std::string ZarvoServer::instanceName() const {
 }
 
 std::uint32_t ZarvoServer::clientCount() const {
-    std::lock_guard guard(lock_);
-    const ServiceSockets own = serviceSocketsLocked();
-    std::uint32_t clients = 0;
-    for (net::SocketHandle socket : watchedSockets_.entries()) {
-        clients += own.kindOf(socket) == SocketKind::client ? 1 : 0;
-    }
-    return clients;
+    return clients_.clientCount();
+}
+
+std::uint32_t ZarvoServer::admittedCount() const {
+    return clients_.admittedCount();
+}
+
+bool ZarvoServer::stopping() const {
+    return loopEnding();
 }
 
 bool ZarvoServer::hasServiceRegistration() const {
@@ -183,6 +179,9 @@ std::uint16_t ZarvoServer::start() {
     }
     openUdpSockets();
     waker_.open();
+    if (!questionThread_.start()) {
+        debug::output(L"No thread for the admission questions: every device is refused\n");
+    }
     loopControl_ = std::make_shared<LoopControl>();
     try {
         loopThread_ = std::thread([this, control = loopControl_] {
@@ -279,23 +278,23 @@ bool ZarvoServer::takeNextInstanceName() {
 // that registration is withdrawn and a new one takes its place, clients and ports kept.
 void ZarvoServer::registerAgainAfterConflict() {
     dnssd::DNSServiceRef taken = nullptr;
+    net::SocketHandle oldReplies = net::invalidSocket;
     {
         std::lock_guard guard(lock_);
         taken = serviceRef_;
         serviceRef_ = nullptr;
-        watchedSockets_.remove(dnssdSocket_);
+        oldReplies = dnssdSocket_;
         dnssdSocket_ = net::invalidSocket;
     }
+    clients_.unwatchServiceSocket(oldReplies);
     // The DNS-SD interface allows this from within the reference's own reply.
     dnssd::DNSServiceRefDeallocate(taken);
     if (!takeNextInstanceName() || !registerService()) {
         stopAfterFailure();
         return;
     }
-    std::lock_guard guard(lock_);
-    if (dnssdSocket_ != net::invalidSocket) {
-        watchedSockets_.add(dnssdSocket_);  // room: the old reply socket has just gone
-    }
+    // Room: the old reply socket has just gone.
+    clients_.watchServiceSocket(serviceSockets().dnssd);
 }
 
 void ZarvoServer::openUdpSockets() {
@@ -357,44 +356,28 @@ void ZarvoServer::closeUdpSockets() {
     net::SocketHandle closing[2];
     {
         std::lock_guard guard(lock_);
-        watchedSockets_.remove(udpSocket4_);
-        watchedSockets_.remove(udpSocket6_);
         closing[0] = takeSocket(udpSocket4_);
         closing[1] = takeSocket(udpSocket6_);
     }
     for (net::SocketHandle& socket : closing) {
+        clients_.unwatchServiceSocket(socket);
         closeIfOpen(socket);
     }
 }
 
+// Once the loop has ended: nobody else closes a client then.
 void ZarvoServer::closeAllSockets() {
     closeUdpSockets();
-    // Held across the closes, so that no broadcast sends to a handle that is being reused.
-    std::lock_guard sending(sendLock_);
-    std::vector<net::SocketHandle> clients;
+    clients_.dropAll();
     net::SocketHandle listeners[2];
     {
         std::lock_guard guard(lock_);
-        const ServiceSockets own = serviceSocketsLocked();
-        // Pending clients are watched too.
-        for (net::SocketHandle socket : watchedSockets_.entries()) {
-            if (own.kindOf(socket) == SocketKind::client) {
-                clients.push_back(socket);
-            }
-        }
         listeners[0] = takeSocket(tcpSocket4_);
         listeners[1] = takeSocket(tcpSocket6_);
-        watchedSockets_.clear();
-        pendingClients_.clear();
-        admittedPeers_.clear();
-    }
-    for (net::SocketHandle client : clients) {
-        io_.close(client);
     }
     for (net::SocketHandle& listener : listeners) {
         closeIfOpen(listener);
     }
-    streams_.clear();
 }
 
 void ZarvoServer::stop() {
@@ -422,6 +405,8 @@ void ZarvoServer::stopFor(StopCause cause) {
     }
     restartTimer_.cancel();
     endLoopThread();
+    // The open question was closed by serverWillStop; its answer, if any, is not taken.
+    questionThread_.stop();
     monitorThread.stopAndJoin();
     closeAllSockets();
     dnssd::DNSServiceRef ref = nullptr;

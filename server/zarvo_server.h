@@ -18,30 +18,24 @@
 
 #include "platform/sockets.h"
 #include "platform/threads.h"
+#include "server/client_intake.h"
+#include "server/client_table.h"
 #include "server/connection_delegate.h"
 #include "server/dnssd_api.h"
-#include "server/frame_decoder.h"
 #include "server/key_filter.h"
 #include "server/loop_waker.h"
-#include "server/pending_connections.h"
+#include "server/question_thread.h"
 #include "server/restart_timer.h"
 #include "server/socket_io.h"
-#include "server/socket_set.h"
 #include "server/wire_protocol.h"
 
 namespace pellvane {
-
-namespace fuzzing {
-class IntakeDriver;
-}
 
 class ZarvoServer {
   public:
     static constexpr std::uint16_t startFailed = 0xFFFF;
     // Sockets the loop always watches: two TCP listeners, the DNS-SD socket, two UDP sockets.
     static constexpr std::uint32_t serviceSocketCount = 5;
-    // How long a whole-message send may wait for a slow client before it is given up.
-    static constexpr int sendTimeoutMs = 2000;
     // Taken names tried in one start before the registration counts as failed: a library
     // that calls every name taken must not keep the loop renaming for ever.
     static constexpr int nameConflictLimit = 100;
@@ -76,17 +70,21 @@ class ZarvoServer {
     bool startAfter(std::chrono::milliseconds pause);
     bool startPending() const { return restartTimer_.pending(); }
     StopCause stopCause() const { return stopCause_.load(); }
-    // Sends a whole message to every admitted client, waiting at most BroadcastDeadline's
-    // budget in all; a client that could not take it by then is dropped. The result of the
-    // last send (-1 when it was not whole), or 0.
+    // Queues a whole message for every admitted client, whose loop writes it as each
+    // connection takes it; a client with too much waiting already skips it (the message is
+    // never cut). The message's size when the last client took it, -1 when it skipped it,
+    // 0 when there is no admitted client.
     int broadcast(std::span<const std::uint8_t> message);
-
+    // Messages that broadcast skipped for clients that were not reading.
+    std::uint64_t skippedBroadcasts() const { return skippedBroadcasts_.load(); }
     void setDelegate(ZarvoConnectionDelegate* delegate);
     ZarvoConnectionDelegate* delegate() const;
     void setAutoAdmit(bool autoAdmit) { autoAdmit_.store(autoAdmit ? 1 : 0); }
     bool autoAdmit() const { return autoAdmit_.load() != 0; }
     // How long a new connection has to deliver its first whole message (10 s); before start.
     void setFirstMessageTime(std::chrono::milliseconds time);
+    // How long a client may take nothing of what waits for it before it is dropped (10 s).
+    void setStallTime(std::chrono::milliseconds time) { clients_.setStallTime(time); }
 
     // The name in every HelloReply and Refusal: always the configured one.
     const char* serviceName() const { return serviceName_; }
@@ -103,6 +101,7 @@ class ZarvoServer {
     std::uint32_t pendingCount() const;
     // Watched client connections, pending or admitted.
     std::uint32_t clientCount() const;
+    std::uint32_t admittedCount() const;
     bool hasServiceRegistration() const;
     bool isRunning() const;
 
@@ -125,11 +124,17 @@ class ZarvoServer {
     // The foreground monitor that the pad service's delegate starts at the first admission.
     WorkerThread monitorThread;
 
-  private:
-    // Runs the intake steps one readiness at a time, as the loop would, over an in-memory
-    // SocketIo, so that every execution of the fuzz targets sees the same cuts in the stream.
-    friend class fuzzing::IntakeDriver;
+    // True on this server's loop thread once its stop has begun: nobody is asked about or
+    // admitted then.
+    bool stopping() const;
 
+    // For drivers of the intake without the loop thread and without sockets (the fuzz
+    // targets): the client table, the loop's client work, and where questions go.
+    ClientTable& clients() { return clients_; }
+    ClientIntake& intake() { return intake_; }
+    void setQuestionAsker(QuestionAsker& asker) { intake_.setQuestionAsker(asker); }
+
+  private:
     struct LoopControl {
         std::atomic<bool> ended{false};
     };
@@ -155,49 +160,15 @@ class ZarvoServer {
 
     ServiceSockets serviceSocketsLocked() const;  // with lock_ held
 
-    // Used by the loop (select_loop.cpp).
-    // Each returns false when the pass (read or exception) ends here.
+    // Used by the loop (select_loop.cpp). Each returns false when the pass ends here.
     bool takeReadable(net::SocketHandle socket, SocketKind kind,
                       std::vector<std::uint8_t>& datagram, bool& moreWaiting);
-    bool takeException(net::SocketHandle socket, SocketKind kind);
-    void acceptClient(net::SocketHandle listener);
-    void closeSilentConnections();
+    bool takeException(const ClientTable::Watch& watch, SocketKind kind);
     int waitTimeMs() const;
-    int dropClient(net::SocketHandle socket);
-    void removePending(net::SocketHandle socket);
-    void recordAdmittedPeer(net::SocketHandle socket);
-    bool takeStreamBytes(net::SocketHandle socket);
-    bool hasWaitingMessages() const;
-    bool handleWaitingMessages();
-    bool handleMessagesOf(net::SocketHandle socket);
-    void handleMessage(ReceivedMessage message, net::SocketHandle socket);
-    bool takeDatagrams(net::SocketHandle socket, SocketKind kind,
-                       std::vector<std::uint8_t>& buffer);
-    bool takeDatagram(net::SocketHandle socket, SocketKind kind, std::vector<std::uint8_t>& buffer);
-    bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message);
-    int sendUdpInfo(net::SocketHandle socket);
-    bool datagramSourceAdmitted(const net::HostAddress& source) const;
-
-    // What the server knows of its admitted clients' hosts (admitted_hosts.cpp).
-    struct LostHost {
-        net::HostAddress host;
-        bool lastClient = false;  // no admitted client is left
-    };
-    // The host of an admitted client; the zero address when it could not be read.
-    net::HostAddress admittedHost(net::SocketHandle socket) const;
-    // Forgets an admitted client; its host when that was the host's last connection.
-    // Called with lock_ held.
-    std::optional<LostHost> forgetAdmittedLocked(net::SocketHandle socket);
-    // Whether a pending client is worth asking about, or admitting after the answer: it is
-    // still connected and the loop is not being ended by a stop.
-    bool clientStillWanted(net::SocketHandle socket) const;
+    // Puts one question to the delegate, on the question thread.
+    Answer askDelegate(const Question& question);
     // True on a loop thread whose stop has begun.
     static bool loopEnding();
-
-    // Clients that another thread found unfit to keep (client_drops.cpp): a broadcast that
-    // one could not take in time. Only the loop closes clients, so it is woken to do it.
-    void requestDrop(net::SocketHandle socket);
-    void dropRequestedClients();
 
     const char* serviceDomain_ = "";
     const char* serviceType_ = "";
@@ -209,10 +180,9 @@ class ZarvoServer {
 
     SocketIo& io_;
 
-    // Guards the watched sockets and those waiting for admission, the server socket fields,
-    // the ports, the registration and its socket, the instance name, the admitted peers and
-    // the delegate pointer. Never held
-    // across a send, a receive, a close or a delegate call.
+    // Guards the server socket fields, the ports, the registration and its socket, the
+    // instance name and the delegate pointer. Never held across a send, a receive, a close or
+    // a delegate call, nor while the client table's lock is taken.
     mutable std::mutex lock_;
     net::SocketHandle tcpSocket4_ = net::invalidSocket;
     net::SocketHandle tcpSocket6_ = net::invalidSocket;
@@ -224,22 +194,17 @@ class ZarvoServer {
     dnssd::DNSServiceRef serviceRef_ = nullptr;
     net::SocketHandle dnssdSocket_ = net::invalidSocket;  // serviceRef_'s reply socket
     std::string instanceName_;
-    PendingConnections pendingClients_;
-    SocketSet watchedSockets_;
-    std::map<net::SocketHandle, net::HostAddress> admittedPeers_;
-    std::vector<net::SocketHandle> dropRequests_;  // watched clients the loop is to drop
     ZarvoConnectionDelegate* delegate_ = nullptr;
 
-    // The message under way on each client connection. Only the loop thread touches it while
-    // the loop runs; stop() clears it once the loop has ended.
-    std::map<net::SocketHandle, FrameDecoder> streams_;
-    // The connections one pass of handleWaitingMessages serves; kept so that a pass does
-    // not allocate. The loop thread's alone, like streams_.
-    std::vector<net::SocketHandle> streamsWithBytes_;
-
-    // Serialises whole-message sends to clients and the closing of client sockets, so that
-    // two messages never interleave on one connection and no send reaches a reused handle.
-    std::mutex sendLock_;
+    // Every client connection, and the select-layout sets (with a lock of its own).
+    ClientTable clients_{io_};
+    LoopWaker waker_;
+    QuestionThread questionThread_{
+        [this](const Question& question) { return askDelegate(question); },
+        [this] { waker_.wake(); }};
+    // The loop thread's client work; stop() resets it once the loop has ended.
+    ClientIntake intake_{*this, io_, clients_};
+    std::atomic<std::uint64_t> skippedBroadcasts_{0};
 
     std::atomic<std::uint32_t> autoAdmit_{0};
     std::atomic<StopCause> stopCause_{StopCause::requested};
@@ -252,7 +217,6 @@ class ZarvoServer {
     std::thread::id threadId_;
     std::shared_ptr<LoopControl> loopControl_;
     std::vector<std::thread> retiredThreads_;  // loops that stopped themselves
-    LoopWaker waker_;
 
     KeyFilter keyFilter_;
     RestartTimer restartTimer_{[this] { start(); }};

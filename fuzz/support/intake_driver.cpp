@@ -73,13 +73,12 @@ int MemorySocketIo::receiveDatagram(net::SocketHandle socket, std::span<std::uin
     return static_cast<int>(taken);
 }
 
-bool MemorySocketIo::sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message,
-                               int) {
+int MemorySocketIo::send(net::SocketHandle socket, std::span<const std::uint8_t> bytes) {
     if (socket != client || !clientOpen_) {
-        return false;
+        return net::transferFailed;
     }
-    bytesSent_ += message.size();
-    return true;
+    bytesSent_ += bytes.size();
+    return static_cast<int>(bytes.size());
 }
 
 bool MemorySocketIo::peerHost(net::SocketHandle socket, net::HostAddress& host) {
@@ -104,6 +103,22 @@ IntakeDriver::IntakeDriver()
     : padServer_("FuzzHost", "_kesp._tcp", "", io_),
       channelServer_("FuzzHost", "_kespchan._tcp", "local.", io_) {
     channelServer_.setAutoAdmit(true);
+    padServer_.setQuestionAsker(questions_);
+    channelServer_.setQuestionAsker(questions_);
+}
+
+void AnsweringAtOnce::put(Question question) {
+    Answer answer{question.client, question.host, false, nullptr};
+    answer.admitted = delegate_.shouldAdmitClient(server_, &question.hello) != 0;
+    if (answer.admitted) {
+        answer.applications = delegate_.applicationList(server_, &question.hello);
+    }
+    answers_.push_back(std::move(answer));
+}
+
+void AnsweringAtOnce::takeAnswers(std::vector<Answer>& into) {
+    into.clear();
+    std::swap(into, answers_);
 }
 
 IntakeDriver::~IntakeDriver() {
@@ -135,6 +150,7 @@ void IntakeDriver::begin(const IntakeSettings& settings) {
     io_.reset();
     server_ = settings.autoAdmit ? &channelServer_ : &padServer_;
     delegate_.reset(settings.refuse ? 0 : 1, settings.listApps);
+    server_->intake().forgetRefusedHosts();  // every run starts afresh
     server_->setDelegate(&delegate_);
 }
 
@@ -151,31 +167,48 @@ void IntakeDriver::end() {
 
 bool IntakeDriver::connectClient() {
     io_.connect();
-    server_->acceptClient(MemorySocketIo::listener);
+    server_->intake().acceptFrom(MemorySocketIo::listener);
     return clientWatched();
 }
 
 bool IntakeDriver::clientWatched() const {
-    std::lock_guard guard(server_->lock_);
-    return server_->watchedSockets_.contains(MemorySocketIo::client);
+    return client().has_value();
+}
+
+std::optional<ClientId> IntakeDriver::client() const {
+    static std::vector<ClientTable::Watch> watches;
+    server_->clients().watches(watches);
+    for (const ClientTable::Watch& watch : watches) {
+        if (watch.client && watch.socket == MemorySocketIo::client) {
+            return watch.client;
+        }
+    }
+    return std::nullopt;
 }
 
 std::size_t IntakeDriver::heldByServer() const {
-    std::lock_guard guard(server_->lock_);
-    return server_->watchedSockets_.count() + server_->pendingClients_.count() +
-           server_->admittedPeers_.size() + server_->streams_.size();
+    const ClientTable& clients = server_->clients();
+    return clients.watchedCount() + clients.waitingCount() + clients.clientCount();
 }
 
-// Passes of the loop over the client: a receive while its connection is readable, then the
-// whole messages waiting, until neither is left. The call before this one left no whole
-// message behind.
+// Passes of the loop over the client: a receive while its connection is readable, the whole
+// messages waiting, the answers to questions and the writes, until nothing is left. The call
+// before this one left no whole message behind.
 void IntakeDriver::takeWhileReadable() {
+    ClientIntake& intake = server_->intake();
     bool messagesLeft = false;
     while (io_.clientOpen() && (io_.hasUnreadBytes() || messagesLeft)) {
-        if (io_.hasUnreadBytes()) {
-            server_->takeStreamBytes(MemorySocketIo::client);
+        const std::optional<ClientId> id = client();
+        if (!id) {
+            break;
         }
-        messagesLeft = server_->handleWaitingMessages();
+        if (io_.hasUnreadBytes()) {
+            intake.takeStreamBytes(*id);
+        }
+        messagesLeft = intake.handleWaitingMessages();
+        intake.takeAnswers();
+        intake.writeOutput();
+        messagesLeft = messagesLeft || intake.hasWaitingMessages();
     }
 }
 
@@ -200,8 +233,7 @@ void IntakeDriver::takeDatagrams() {
     // Like the loop's, made once and used for every datagram.
     static std::vector<std::uint8_t> buffer(datagramBufferSize);
     while (io_.hasDatagrams()) {
-        server_->takeDatagrams(MemorySocketIo::datagramSocket, ZarvoServer::SocketKind::datagram4,
-                               buffer);
+        server_->intake().takeDatagrams(MemorySocketIo::datagramSocket, net::Family::ipv4, buffer);
     }
 }
 

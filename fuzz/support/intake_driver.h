@@ -74,8 +74,7 @@ class MemorySocketIo final : public SocketIo {
     int receive(net::SocketHandle socket, std::span<std::uint8_t> into) override;
     int receiveDatagram(net::SocketHandle socket, std::span<std::uint8_t> into,
                         net::DatagramSource& source) override;
-    bool sendWhole(net::SocketHandle socket, std::span<const std::uint8_t> message,
-                   int timeoutMs) override;
+    int send(net::SocketHandle socket, std::span<const std::uint8_t> bytes) override;
     bool peerHost(net::SocketHandle socket, net::HostAddress& host) override;
     bool peerHasGone(net::SocketHandle socket) override {
         return socket != client || !clientOpen_ || (clientClosed_ && unread() == 0);
@@ -104,6 +103,21 @@ class MemorySocketIo final : public SocketIo {
     std::size_t bytesSent_ = 0;
 };
 
+// Answers each question as it is put, on the calling thread: a fuzz run has no other.
+class AnsweringAtOnce final : public QuestionAsker {
+  public:
+    explicit AnsweringAtOnce(ZarvoServer*& server, NotingDelegate& delegate)
+        : server_(server), delegate_(delegate) {}
+    void put(Question question) override;
+    bool withdraw(ClientId) override { return false; }
+    void takeAnswers(std::vector<Answer>& into) override;
+
+  private:
+    ZarvoServer*& server_;
+    NotingDelegate& delegate_;
+    std::vector<Answer> answers_;
+};
+
 class IntakeDriver {
   public:
     IntakeDriver();
@@ -128,8 +142,7 @@ class IntakeDriver {
     // and as the server's own records say.
     bool clientOpen() const { return io_.clientOpen(); }
     bool clientWatched() const;
-    // What the server of this run still holds: watched sockets, pending clients, admitted
-    // peers and partial messages.
+    // What the server of this run still holds: watched sockets, clients and those waiting.
     std::size_t heldByServer() const;
 
     // A datagram waits on the datagram socket, from the admitted host, or with `foreign` from
@@ -141,12 +154,14 @@ class IntakeDriver {
 
   private:
     void takeWhileReadable();
+    std::optional<ClientId> client() const;
 
     NotingDelegate delegate_;
     MemorySocketIo io_;
     ZarvoServer padServer_;
     ZarvoServer channelServer_;
     ZarvoServer* server_ = &padServer_;
+    AnsweringAtOnce questions_{server_, delegate_};
 };
 
 }  // namespace pellvane::fuzzing

@@ -2,6 +2,7 @@
 // over IPv4 and IPv6.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <string>
 
 #include "server/wire_building.h"
@@ -173,6 +174,78 @@ TEST_F(ServerTest, LargestReplyReachesASlowReaderWhole) {
     auto info = client.readMessage();
     ASSERT_TRUE(info);
     EXPECT_EQ(info->header.type, wire::UdpInfo);
+}
+
+// Keeps the delegate's questions open until answer() (or the end of the test).
+class OpenQuestion {
+  public:
+    explicit OpenQuestion(RecordingDelegate& delegate) : delegate_(delegate) {
+        std::shared_future<void> answered = answer_.get_future().share();
+        delegate_.setOnAsk([answered] { answered.wait(); });
+    }
+    ~OpenQuestion() { answer(); }
+    void answer() {
+        if (!answered_) {
+            answered_ = true;
+            answer_.set_value();
+        }
+    }
+
+  private:
+    RecordingDelegate& delegate_;
+    std::promise<void> answer_;
+    bool answered_ = false;
+};
+
+// A person may take minutes to answer, or never: the admitted pads go on meanwhile.
+TEST_F(ServerTest, AnOpenQuestionHoldsUpNoAdmittedPad) {
+    startServer();
+    auto pad = admittedClient();
+    OpenQuestion question(delegate);
+    auto stranger = connectClient();
+    ASSERT_TRUE(stranger->sendHello("Stranger"));
+    ASSERT_TRUE(delegate.waitFor("ask", 2));
+    ASSERT_TRUE(pad->send(makeMessage(wire::KeyDown, 0, 0)));
+    EXPECT_TRUE(delegate.waitFor("message:5"));
+    ASSERT_TRUE(
+        sendDatagram(net::Family::ipv4, server->udpPort4(), makeMessage(wire::GamepadEvent, 0, 0)));
+    EXPECT_TRUE(delegate.waitFor("message:8"));
+    question.answer();
+    const auto reply = stranger->readMessage();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->header.type, wire::HelloReply);
+}
+
+// A host has one question at a time, its other Hellos share its answer, and a host that was
+// just refused is refused again without a question; other hosts are still asked.
+TEST_F(ServerTest, AHostIsAskedAboutOnceAtATimeAndNotAgainRightAfterARefusal) {
+    delegate.setAdmitAnswer(0);
+    startServer();
+    OpenQuestion question(delegate);
+    auto first = connectClient();
+    auto second = connectClient();
+    ASSERT_TRUE(first->sendHello("Phone"));
+    ASSERT_TRUE(delegate.waitFor("ask"));
+    ASSERT_TRUE(second->sendHello("Phone"));
+    EXPECT_TRUE(second->staysSilent());
+    question.answer();
+    for (TestClient* client : {first.get(), second.get()}) {
+        const auto refusal = client->readMessage();
+        ASSERT_TRUE(refusal);
+        EXPECT_EQ(refusal->header.type, wire::Refusal);
+        EXPECT_TRUE(client->waitForClose());
+    }
+    auto again = connectClient();
+    ASSERT_TRUE(again->sendHello("Phone"));
+    const auto refusal = again->readMessage();
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->header.type, wire::Refusal);
+    EXPECT_EQ(delegate.count("ask"), 1);
+
+    TestClient other;
+    ASSERT_TRUE(other.connectFrom("127.0.0.2", server->tcpPort()));
+    ASSERT_TRUE(other.sendHello("Tablet"));
+    EXPECT_TRUE(delegate.waitFor("ask", 2));
 }
 
 }  // namespace

@@ -40,8 +40,21 @@ void RecordingDelegate::serverDidStop(ZarvoServer* server) {
 
 int RecordingDelegate::shouldAdmitClient(ZarvoServer*, const ReceivedMessage*) {
     record("ask");
+    std::function<void()> onAsk;
+    {
+        std::lock_guard guard(mutex_);
+        onAsk = onAsk_;
+    }
+    if (onAsk) {
+        onAsk();
+    }
     std::lock_guard guard(mutex_);
     return admitAnswer_;
+}
+
+void RecordingDelegate::setOnAsk(std::function<void()> onAsk) {
+    std::lock_guard guard(mutex_);
+    onAsk_ = std::move(onAsk);
 }
 
 std::unique_ptr<wire::AppList> RecordingDelegate::applicationList(ZarvoServer*,

@@ -32,6 +32,8 @@ class RecordingDelegate : public ZarvoConnectionDelegate {
     void setApplications(std::vector<wire::AppNameRecord> applications);
     // Runs inside serverDidStop (for example a restart), after the call is recorded.
     void setOnStop(std::function<void(ZarvoServer*)> onStop);
+    // Runs inside shouldAdmitClient before it answers (for example to keep the question open).
+    void setOnAsk(std::function<void()> onAsk);
     // Runs inside serverDidReceiveMessage, on the loop's thread, after the message is recorded
     // (for example to hold the loop up).
     void setOnMessage(std::function<void()> onMessage);
@@ -60,6 +62,7 @@ class RecordingDelegate : public ZarvoConnectionDelegate {
     bool hasApplications_ = false;
     std::function<void(ZarvoServer*)> onStop_;
     std::function<void()> onMessage_;
+    std::function<void()> onAsk_;
 };
 
 }  // namespace pellvane::testing
