@@ -27,13 +27,18 @@ bool QuestionThread::start() {
     return true;
 }
 
-void QuestionThread::stop() {
+void QuestionThread::endQuestions() {
     {
         std::lock_guard guard(mutex_);
         ending_ = true;
         questions_.clear();
+        answers_.clear();
     }
     changed_.notify_all();
+}
+
+void QuestionThread::stop() {
+    endQuestions();
     if (thread_.joinable()) {
         thread_.join();
     }

@@ -59,8 +59,11 @@ class QuestionThread final : public QuestionAsker {
 
     // False when the system gives no thread: questions are then refused at once.
     bool start();
-    // Forgets the questions not yet asked and the answers not yet taken, and joins the
-    // thread once the open question has returned (the service closes it first).
+    // A stop has begun: the questions not yet asked are forgotten, and the open one's answer
+    // will not count (closing it is a withdrawal, not the user's refusal).
+    void endQuestions();
+    // endQuestions, then joins the thread once the open question has returned (the service
+    // closes it first).
     void stop();
 
     void put(Question question) override;

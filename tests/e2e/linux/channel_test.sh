@@ -63,7 +63,8 @@ echo "pad service moved from $pad_port to $new_pad_port"
 ! grep -q '^closed$' "$e2e_work/channel-program.log" || e2e_fail "the channel program was dropped"
 
 e2e_step "the moved service admits again"
-e2e_admitted third-pad "$server_ipv4" "$new_pad_port"
+# From the other address: the host refused a moment ago is refused without a question.
+e2e_admitted third-pad "$server_ipv6" "$new_pad_port"
 e2e_client_send channel-program "send $channel_event"
 e2e_client_saw third-pad "^message 7 16909060 $channel_event\$" || e2e_fail "no relay after the move"
 
