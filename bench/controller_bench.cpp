@@ -3,6 +3,8 @@
 //  - a GamepadEvent datagram's latency from its send to the report write, through a started
 //    pad server whose delegate routes type 8 to the controller, against the floor: the
 //    same datagram's one-way trip over loopback to a thread that waits for it.
+//  - the same latency while a stranger's admission question stays open: the question is put
+//    beside the loop, so the ratio to the run without one should be near 1.
 // Usage: controller_bench [DNS-SD library], by default the test library from the build.
 #include <array>
 #include <condition_variable>
@@ -158,10 +160,28 @@ double messagesPerSecond(Message (*makeMessage)(int)) {
 }
 
 // The pad delegate's part in this: admit, open the controller on admission, route type 8.
+// While questions are held, a question waits until they are let go, as a person who does
+// not answer.
 class GamepadRoutingDelegate : public bench::AdmittingDelegate {
   public:
     explicit GamepadRoutingDelegate(GamepadController& controller) : controller_(controller) {}
 
+    int shouldAdmitClient(ZarvoServer*, const ReceivedMessage*) override {
+        std::unique_lock guard(lock_);
+        ++asked_;
+        changed_.notify_all();
+        changed_.wait(guard, [this] { return !holding_; });
+        return 1;
+    }
+    void holdQuestions(bool hold) {
+        std::lock_guard guard(lock_);
+        holding_ = hold;
+        changed_.notify_all();
+    }
+    bool waitUntilAsked(int times) {
+        std::unique_lock guard(lock_);
+        return changed_.wait_for(guard, std::chrono::seconds(5), [&] { return asked_ >= times; });
+    }
     void serverDidAdmitClient(ZarvoServer*) override { controller_.openController(); }
     void serverDidReceiveMessage(ZarvoServer*, ReceivedMessage message) override {
         if (message.header.type == wire::GamepadEvent) {
@@ -171,7 +191,23 @@ class GamepadRoutingDelegate : public bench::AdmittingDelegate {
 
   private:
     GamepadController& controller_;
+    std::mutex lock_;  // guards the fields below
+    std::condition_variable changed_;
+    bool holding_ = false;
+    int asked_ = 0;
 };
+
+// A device that says Hello and leaves its question open; its socket, or invalidSocket.
+net::SocketHandle askingStranger(std::uint16_t port) {
+    const net::SocketHandle stranger = net::openSocket(net::Family::ipv4, net::Transport::stream);
+    const Message hello = wire::buildHello("stranger");
+    if (!net::connectWithin(stranger, net::Family::ipv4, "127.0.0.1", port, 2000) ||
+        !net::sendAll(stranger, hello.data(), hello.size(), 2000)) {
+        net::closeSocket(stranger);
+        return net::invalidSocket;
+    }
+    return stranger;
+}
 
 struct LatencyPath {
     std::uint16_t port = 0;
@@ -238,6 +274,16 @@ int measureThroughServer(const char* library) {
         std::array<LatencyPath, 2> paths{
             {{floor.datagramPort(), &floorArrivals, {}}, {server.udpPort4(), &reportArrivals, {}}}};
         measureLatencies(paths);
+        // The same again while a stranger's question waits for an answer that never comes.
+        delegate.holdQuestions(true);
+        const net::SocketHandle stranger = askingStranger(server.tcpPort());
+        const bool asked = stranger != net::invalidSocket && delegate.waitUntilAsked(2);
+        std::array<LatencyPath, 2> asking{
+            {{floor.datagramPort(), &floorArrivals, {}}, {server.udpPort4(), &reportArrivals, {}}}};
+        if (asked) {
+            measureLatencies(asking);
+        }
+        delegate.holdQuestions(false);
         floor.stop();
         std::printf("%d datagrams of %zu bytes on each path, %lld ms apart (%llu opening report)\n",
                     measuredSamples, stickMessage(0).size(),
@@ -245,6 +291,19 @@ int measureThroughServer(const char* library) {
                     static_cast<unsigned long long>(openingReports));
         printLatency("loopback UDP one-way (floor)", paths[0].run, nullptr);
         printLatency("GamepadEvent datagram to report write", paths[1].run, &paths[0].run);
+        if (asked) {
+            std::printf("with a stranger's question open:\n");
+            printLatency("loopback UDP one-way (floor)", asking[0].run, nullptr);
+            printLatency("GamepadEvent datagram to report write", asking[1].run, &asking[0].run);
+            const double without = bench::percentileMicros(paths[1].run.micros, 50);
+            const double with = bench::percentileMicros(asking[1].run.micros, 50);
+            bench::printRow("p50 with a question open / without", with / without, "x");
+            std::printf("  (%d of %d events lost with the question open)\n", asking[1].run.lost,
+                        warmUpSamples + measuredSamples);
+        } else {
+            std::printf("the stranger's question was not put: no figures with one open\n");
+        }
+        net::closeSocket(stranger);
         net::closeSocket(client);
     }
     server.shutDown();

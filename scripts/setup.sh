@@ -32,7 +32,7 @@ requirements=(
   "avahi-daemon: avahi-daemon"
   "avahi-utils: avahi-browse"
   "libavahi-compat-libdnssd1:"
-  "iproute2: ip"
+  "iproute2: ip tc"
   "util-linux: nsenter unshare"
   "mount: mount"
   "procps: ps"
