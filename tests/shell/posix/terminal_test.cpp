@@ -144,13 +144,19 @@ TEST(QuitDeadlineDeathTest, EndsTheProcessWithExitCodeZeroWhenTheShutdownHangs) 
         ::testing::ExitedWithCode(0), "quitting without waiting");
 }
 
-TEST(QuitDeadlineTest, ACancelledDeadlineLeavesTheProcessAlone) {
-    shell::QuitDeadline deadline(50ms);
-    deadline.arm();
-    deadline.arm();  // a second quit changes nothing
-    deadline.cancel();
-    std::this_thread::sleep_for(150ms);
-    SUCCEED();
+// A deadline that fired anyway would end the child with code 0 before it gets to its own 4.
+TEST(QuitDeadlineDeathTest, ACancelledDeadlineLeavesTheProcessAlone) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            shell::QuitDeadline deadline(50ms);
+            deadline.arm();
+            deadline.arm();  // a second quit changes nothing
+            deadline.cancel();
+            std::this_thread::sleep_for(150ms);
+            std::_Exit(4);
+        },
+        ::testing::ExitedWithCode(4), "");
 }
 
 }  // namespace
