@@ -40,6 +40,11 @@ class KeyInjectorThread::InterruptibleSender final : public RecordSender {
         return true;
     }
 
+    bool holdsKey(const keyboard::KeyRecord& release) override {
+        std::lock_guard guard(owner_.mutex_);
+        return owner_.held_.holds(host_, release);
+    }
+
   private:
     bool stale() const { return owner_.generation_ != generation_ || owner_.ending_; }
 
