@@ -20,7 +20,7 @@
 #include "tests/fakes/fake_desktop.h"
 #include "tests/fakes/fake_dialogs.h"
 #include "tests/fakes/fake_keyboard.h"
-#include "tests/shell/recording_controller.h"
+#include "tests/fakes/recording_controller.h"
 #include "tests/shell/temporary_directory.h"
 #include "tests/support/eventually.h"
 #include "tests/support/test_client.h"
@@ -64,7 +64,7 @@ class TerminalLoopTest : public ::testing::Test {
     FakeKeyboard keyboard;
     FakeDesktop desktop;
     FakeDialogs dialogs;
-    RecordingController controller;
+    RecordingController controller{false};
     TemporaryDirectory directory;
     shell::Application application{{keyboard, desktop, dialogs, controller}, directory.text()};
     shell::TerminalEvents events;
