@@ -75,4 +75,11 @@ std::vector<KeyRecord> HeldKeys::releaseAll() {
     return releases;
 }
 
+bool HeldKeys::holds(const net::HostAddress& host, const KeyRecord& record) const {
+    const auto found = held_.find(host);
+    return found != held_.end() &&
+           std::any_of(found->second.begin(), found->second.end(),
+                       [&](const KeyRecord& held) { return sameKey(held, record); });
+}
+
 }  // namespace pellvane::keys

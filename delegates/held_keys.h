@@ -20,6 +20,8 @@ class HeldKeys {
     std::vector<keyboard::KeyRecord> releaseHost(const net::HostAddress& host);
     // The releases of every key that any host holds; nothing is held afterwards.
     std::vector<keyboard::KeyRecord> releaseAll();
+    // Whether `host` holds the key that `record` presses or releases.
+    bool holds(const net::HostAddress& host, const keyboard::KeyRecord& record) const;
     bool empty() const { return held_.empty(); }
 
   private:

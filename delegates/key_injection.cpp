@@ -140,15 +140,20 @@ void injectKeys(ZarvoServer* server, const ReceivedMessage& message, keyboard::K
         return;
     }
     const bool release = type == wire::KeyUp;
-    if (server != nullptr && server->keyFilter().keysBlocked()) {
-        if (!release) {
-            keyboard.beep(blockedBeepFrequency, blockedBeepMs);
-        }
+    const bool blocked = server != nullptr && server->keyFilter().keysBlocked();
+    if (blocked && !release) {
+        keyboard.beep(blockedBeepFrequency, blockedBeepMs);
         return;
     }
     const keyboard::LayoutHandle layout = keyboard.currentLayout();
     const std::vector<wire::KeyEntry> entries = wire::readKeyEntries(message);
-    sendRecords(buildKeyRecords(entries, release, keyboard, layout), sender);
+    std::vector<KeyRecord> records = buildKeyRecords(entries, release, keyboard, layout);
+    if (blocked) {
+        // A key pressed before another application came in front must not stay down and
+        // repeat there; nothing else reaches that application.
+        std::erase_if(records, [&](const KeyRecord& record) { return !sender.holdsKey(record); });
+    }
+    sendRecords(records, sender);
 }
 
 }  // namespace pellvane::keys

@@ -34,6 +34,9 @@ class RecordSender {
     virtual bool pause(std::uint32_t milliseconds) = 0;
     // False when typing is to stop and the record was not sent.
     virtual bool send(const keyboard::KeyRecord& record) = 0;
+    // Whether the pad whose message this is holds the key that `release` lets go. Without
+    // a record of what pads hold, none.
+    virtual bool holdsKey(const keyboard::KeyRecord&) { return false; }
 };
 
 // Injects the records in order, one per call, with the pause between two of them.
@@ -41,7 +44,8 @@ void sendRecords(std::span<const keyboard::KeyRecord> records, keyboard::Keyboar
 void sendRecords(std::span<const keyboard::KeyRecord> records, RecordSender& sender);
 
 // Handles one whole KeyDown or KeyUp message (any other type is ignored). While the server's
-// keys are blocked nothing is injected and a KeyDown beeps once.
+// keys are blocked a KeyDown beeps once and is not typed, and of a KeyUp only the releases of
+// keys that the sender says its pad holds are typed, so that no key stays down.
 void injectKeys(ZarvoServer* server, const ReceivedMessage& message, keyboard::Keyboard& keyboard);
 void injectKeys(ZarvoServer* server, const ReceivedMessage& message, keyboard::Keyboard& keyboard,
                 RecordSender& sender);

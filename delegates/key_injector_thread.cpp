@@ -40,6 +40,11 @@ class KeyInjectorThread::InterruptibleSender final : public RecordSender {
         return true;
     }
 
+    bool holdsKey(const keyboard::KeyRecord& release) override {
+        std::lock_guard guard(owner_.mutex_);
+        return owner_.held_.holds(host_, release);
+    }
+
   private:
     bool stale() const { return owner_.generation_ != generation_ || owner_.ending_; }
 
@@ -74,18 +79,30 @@ bool KeyInjectorThread::enqueue(ZarvoServer* server, ReceivedMessage message,
     if (refusing_ || ending_) {
         return false;  // the service is stopping: its pads' keys are not typed any more
     }
-    if (queue_.size() >= queueLimit) {
-        guard.unlock();
-        debug::output(L"Key message dropped: too many waiting to be typed\n");
-        return false;
-    }
     if (!thread_.joinable()) {
         const std::uint64_t generation = generation_;
         guard.unlock();
         perform({server, std::move(message), host}, generation);
         return true;
     }
-    queue_.push_back({server, std::move(message), host});
+    HostQueue* queue = queueOf(host);
+    const std::size_t size = message.bytes.size();
+    if ((queue != nullptr && queue->work.size() >= queueLimit) ||
+        queuedBytes_ + size > queuedBytesLimit) {
+        if (message.header.type == wire::KeyUp) {
+            // The keys it would have let go must not stay down.
+            queueRelease(host);
+        }
+        guard.unlock();
+        changed_.notify_all();
+        debug::output(L"Key message dropped: too many waiting to be typed\n");
+        return false;
+    }
+    if (queue == nullptr) {
+        queue = &hostQueues_.emplace_back(HostQueue{host, {}});
+    }
+    queue->work.push_back({server, std::move(message), host});
+    queuedBytes_ += size;
     guard.unlock();
     changed_.notify_all();
     return true;
@@ -102,8 +119,7 @@ void KeyInjectorThread::releaseHost(const net::HostAddress& host) {
         sendReleases(releases);
         return;
     }
-    // Never dropped for want of room: a key left down is worse than a queue one item long.
-    queue_.push_back({nullptr, ReceivedMessage(), host});
+    queueRelease(host);
     guard.unlock();
     changed_.notify_all();
 }
@@ -114,7 +130,8 @@ void KeyInjectorThread::stopTyping() {
         std::unique_lock guard(mutex_);
         refusing_ = true;
         ++generation_;
-        queue_.clear();
+        hostQueues_.clear();
+        queuedBytes_ = 0;
         changed_.notify_all();
         changed_.wait(guard, [this] { return !sending_; });
         releases = held_.releaseAll();
@@ -129,25 +146,66 @@ void KeyInjectorThread::resume() {
 
 void KeyInjectorThread::waitUntilIdle() {
     std::unique_lock guard(mutex_);
-    changed_.wait(guard, [this] { return (queue_.empty() && !busy_) || ending_; });
+    changed_.wait(guard, [this] { return (hostQueues_.empty() && !busy_) || ending_; });
 }
 
 void KeyInjectorThread::run() {
     std::unique_lock guard(mutex_);
     for (;;) {
-        changed_.wait(guard, [this] { return ending_ || !queue_.empty(); });
+        changed_.wait(guard, [this] { return ending_ || !hostQueues_.empty(); });
         if (ending_) {
             return;
         }
-        const Work work = std::move(queue_.front());
-        queue_.pop_front();
+        const Work work = takeNext();
         const std::uint64_t generation = generation_;
         busy_ = true;
         guard.unlock();
         perform(work, generation);
         guard.lock();
+        endTurn(work.host);
         busy_ = false;
         changed_.notify_all();
+    }
+}
+
+KeyInjectorThread::HostQueue* KeyInjectorThread::queueOf(const net::HostAddress& host) {
+    for (HostQueue& queue : hostQueues_) {
+        if (queue.host == host) {
+            return &queue;
+        }
+    }
+    return nullptr;
+}
+
+void KeyInjectorThread::queueRelease(const net::HostAddress& host) {
+    HostQueue* queue = queueOf(host);
+    if (queue == nullptr) {
+        queue = &hostQueues_.emplace_back(HostQueue{host, {}});
+    }
+    // Never refused for want of room: a key left down is worse than a queue one item longer.
+    // Two releases in a row do what one does, so a flood of them takes no room.
+    if (queue->work.empty() || !queue->work.back().message.bytes.empty()) {
+        queue->work.push_back({nullptr, ReceivedMessage(), host});
+    }
+}
+
+KeyInjectorThread::Work KeyInjectorThread::takeNext() {
+    HostQueue& front = hostQueues_.front();
+    Work work = std::move(front.work.front());
+    front.work.pop_front();
+    queuedBytes_ -= work.message.bytes.size();
+    return work;
+}
+
+void KeyInjectorThread::endTurn(const net::HostAddress& host) {
+    // A stopTyping meanwhile has emptied the queues: the front is then another turn's.
+    if (hostQueues_.empty() || !(hostQueues_.front().host == host)) {
+        return;
+    }
+    HostQueue served = std::move(hostQueues_.front());
+    hostQueues_.pop_front();
+    if (!served.work.empty()) {
+        hostQueues_.push_back(std::move(served));
     }
 }
 

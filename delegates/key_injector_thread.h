@@ -1,8 +1,9 @@
-// The one thread that types. Key messages reach it in arrival order through a bounded
-// queue, so that the 21 ms pauses between records and the blocked-key beep never hold up
-// the pad service's loop: other pads, gamepad events and admissions go on meanwhile. It
-// remembers what each host holds down, releases it when the host is gone, and stops typing
-// at once when the service stops.
+// The one thread that types. Key messages reach it through a bounded queue per host, served
+// in turn one message at a time, so that the 21 ms pauses between records and the
+// blocked-key beep never hold up the pad service's loop (other pads, gamepad events and
+// admissions go on meanwhile) and one pad's long messages hold up another pad's keys by at
+// most the message being typed. It remembers what each host holds down, releases it when the
+// host is gone, and stops typing at once when the service stops.
 #pragma once
 
 #include <condition_variable>
@@ -10,6 +11,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "delegates/held_keys.h"
 #include "platform/keyboard.h"
@@ -24,8 +26,11 @@ namespace pellvane::keys {
 
 class KeyInjectorThread {
   public:
-    // About a minute of brisk typing; a 65 KB message is 16,000 records, six minutes alone.
+    // Per host: about a minute of brisk typing; a 65 KB message is 16,000 records, six
+    // minutes alone.
     static constexpr std::size_t queueLimit = 256;
+    // For all hosts together: four full queues of the largest messages.
+    static constexpr std::size_t queuedBytesLimit = 4 * queueLimit * 65'536;
 
     explicit KeyInjectorThread(keyboard::Keyboard& keyboard);
     // Stops typing and joins the thread; keys still held are released.
@@ -34,16 +39,17 @@ class KeyInjectorThread {
     KeyInjectorThread& operator=(const KeyInjectorThread&) = delete;
 
     // Queues a whole KeyDown or KeyUp that `host` sent to `server`. A message that does
-    // not fit, or that comes while typing is stopped, is dropped with a debug line.
+    // not fit, or that comes while typing is stopped, is dropped with a debug line; a KeyUp
+    // dropped for want of room releases what the host holds once its queue gets there.
     bool enqueue(ZarvoServer* server, ReceivedMessage message, const net::HostAddress& host);
-    // Releases what `host` holds once the messages queued before have been typed.
+    // Releases what `host` holds once the messages it queued before have been typed.
     void releaseHost(const net::HostAddress& host);
-    // Empties the queue and ends the message being typed between two records, then
+    // Empties the queues and ends the message being typed between two records, then
     // releases every held key. When it returns no record of a message is being typed, and
     // none will be until resume().
     void stopTyping();
     void resume();
-    // Returns when the queue is empty and nothing is being typed.
+    // Returns when every queue is empty and nothing is being typed.
     void waitUntilIdle();
 
   private:
@@ -52,9 +58,18 @@ class KeyInjectorThread {
         ReceivedMessage message;  // no bytes: release what the host holds
         net::HostAddress host;
     };
+    // One host's messages in arrival order. Hosts take turns in the order of hostQueues_.
+    struct HostQueue {
+        net::HostAddress host;
+        std::deque<Work> work;
+    };
     class InterruptibleSender;
 
     void run();
+    HostQueue* queueOf(const net::HostAddress& host);  // with mutex_ held
+    void queueRelease(const net::HostAddress& host);   // with mutex_ held
+    Work takeNext();                                   // with mutex_ held
+    void endTurn(const net::HostAddress& host);        // with mutex_ held
     void perform(const Work& work, std::uint64_t generation);
     void sendReleases(const std::vector<keyboard::KeyRecord>& releases);
 
@@ -63,7 +78,10 @@ class KeyInjectorThread {
     // is injected.
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Work> queue_;
+    // Hosts with queued work, the next to be served first; the host being served stays at
+    // the front, even with nothing left, until its message is done.
+    std::deque<HostQueue> hostQueues_;
+    std::size_t queuedBytes_ = 0;  // of the messages in hostQueues_
     HeldKeys held_;
     std::uint64_t generation_ = 0;  // raised by every stopTyping: typing under an older one ends
     bool refusing_ = false;         // between stopTyping and resume

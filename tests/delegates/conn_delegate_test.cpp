@@ -153,6 +153,29 @@ TEST_F(ConnDelegate, BlockedKeysBeepAndGamepadEventsStillPass) {
     EXPECT_EQ(controller.events(), std::vector{stick});
 }
 
+// A key held when another application comes in front is still let go, by the host that
+// holds it only; nothing else of the blocked messages is typed.
+TEST_F(ConnDelegate, AKeyHeldWhenAnotherApplicationComesInFrontIsStillReleased) {
+    keyboard.setScanCode(0x53, 0x1F);
+    const net::HostAddress pad{net::Family::ipv4, {10, 0, 0, 1}};
+    const net::HostAddress otherPad{net::Family::ipv4, {10, 0, 0, 2}};
+    server.keyFilter().replaceForegroundApp(named("game"));
+    delegate.serverDidReceiveMessage(&server, received(wire::buildAppName(named("game"))));
+    delegate.serverDidReceiveMessageFrom(&server, keyMessage(wire::KeyDown, {keyAt(0)}), pad);
+    delegate.waitUntilTyped();
+    delegate.serverDidReceiveMessage(&server, received(wire::buildAppName(named("other"))));
+    ASSERT_TRUE(server.keyFilter().keysBlocked());
+
+    delegate.serverDidReceiveMessageFrom(&server, keyMessage(wire::KeyUp, {keyAt(0)}), otherPad);
+    delegate.serverDidReceiveMessageFrom(&server, keyMessage(wire::KeyDown, {keyAt(1)}), pad);
+    delegate.serverDidReceiveMessageFrom(&server, keyMessage(wire::KeyUp, {keyAt(1), keyAt(0)}),
+                                         pad);
+    delegate.waitUntilTyped();
+    EXPECT_EQ(keyboard.records(),
+              (std::vector<keyboard::KeyRecord>{{0, 0x1E, 0x8, 0}, {0, 0x1E, 0xA, 0}}));
+    EXPECT_EQ(keyboard.beepCount(), 1);
+}
+
 TEST_F(ConnDelegate, AdmissionsStartOneMonitorAndOpenTheControllerEachTime) {
     DebugCapture capture;
     delegate.serverDidAdmitClient(nullptr);

@@ -31,54 +31,6 @@ void blockKeys(ZarvoServer& server) {
     server.keyFilter().applyWantedApp(&other);
 }
 
-int RecordingController::openController() {
-    std::lock_guard guard(mutex_);
-    ++openCalls_;
-    open_ = open_ || opens_;
-    return open_ ? 1 : 0;
-}
-
-void RecordingController::closeController() {
-    std::lock_guard guard(mutex_);
-    ++closeCalls_;
-    open_ = false;
-}
-
-void RecordingController::returnToRest() {
-    std::lock_guard guard(mutex_);
-    ++restCalls_;
-}
-
-bool RecordingController::isOpen() const {
-    std::lock_guard guard(mutex_);
-    return open_;
-}
-
-void RecordingController::handleGamepadEvent(const wire::GamepadEventBody& event) {
-    std::lock_guard guard(mutex_);
-    events_.push_back(event);
-}
-
-int RecordingController::openCalls() const {
-    std::lock_guard guard(mutex_);
-    return openCalls_;
-}
-
-int RecordingController::closeCalls() const {
-    std::lock_guard guard(mutex_);
-    return closeCalls_;
-}
-
-int RecordingController::restCalls() const {
-    std::lock_guard guard(mutex_);
-    return restCalls_;
-}
-
-std::vector<wire::GamepadEventBody> RecordingController::events() const {
-    std::lock_guard guard(mutex_);
-    return events_;
-}
-
 ServerEnvironment::ServerEnvironment() : library_(PELLVANE_FAKE_DNSSD) {
     net::startSocketLibrary();
 }

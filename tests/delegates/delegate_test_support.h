@@ -3,14 +3,13 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
-#include "controller/gamepad_controller.h"
 #include "delegates/key_injection.h"
 #include "server/dnssd_binding.h"
 #include "server/wire_protocol.h"
 #include "server/zarvo_server.h"
+#include "tests/fakes/recording_controller.h"
 #include "tests/support/test_client.h"
 
 namespace pellvane::testing {
@@ -24,30 +23,6 @@ wire::KeyEntry character(std::uint32_t character);
 // Puts the server's key filter where keys are dropped: one application in front, the pads'
 // layout meant for another.
 void blockKeys(ZarvoServer& server);
-
-class RecordingController : public GamepadController {
-  public:
-    explicit RecordingController(bool opens = true) : opens_(opens) {}
-    int openController() override;
-    void closeController() override;
-    void returnToRest() override;
-    bool isOpen() const override;
-    void handleGamepadEvent(const wire::GamepadEventBody& event) override;
-
-    int openCalls() const;
-    int closeCalls() const;
-    int restCalls() const;
-    std::vector<wire::GamepadEventBody> events() const;
-
-  private:
-    mutable std::mutex mutex_;  // guards every field below
-    bool opens_;
-    bool open_ = false;
-    int openCalls_ = 0;
-    int closeCalls_ = 0;
-    int restCalls_ = 0;
-    std::vector<wire::GamepadEventBody> events_;
-};
 
 // The socket library and the test DNS-SD library, for tests that start servers.
 class ServerEnvironment {

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+
+#include "delegates/held_keys.h"
 #include "delegates/key_code_table.h"
+#include "delegates/key_injector_thread.h"
 #include "tests/delegates/delegate_test_support.h"
 #include "tests/fakes/fake_keyboard.h"
+#include "tests/support/debug_capture.h"
 
 namespace pellvane::testing {
 namespace {
@@ -200,6 +205,105 @@ TEST_F(KeyInjection, OtherMessageTypesInjectNothing) {
     EXPECT_TRUE(keyboard.events().empty());
     keys::injectKeys(nullptr, keyMessage(wire::KeyDown, {keyAt(0)}), keyboard);
     EXPECT_EQ(keyboard.records().size(), 1u);
+}
+
+constexpr net::HostAddress hostA{net::Family::ipv4, {10, 0, 0, 1}};
+constexpr net::HostAddress hostB{net::Family::ipv4, {10, 0, 0, 2}};
+constexpr KeyRecord aDown{0, 0x1E, 0x8, 0};
+constexpr KeyRecord aUp{0, 0x1E, 0xA, 0};
+constexpr KeyRecord sDown{0, 0x1F, 0x8, 0};
+constexpr KeyRecord sUp{0, 0x1F, 0xA, 0};
+
+TEST(HeldKeys, AKeyThatAnotherHostHoldsStaysDownWhenOneHostLetsGo) {
+    const KeyRecord shiftDown = scanRecord(shiftScan, 0x8);
+    keys::HeldKeys held;
+    held.noteSent(hostA, shiftDown);
+    held.noteSent(hostA, aDown);
+    held.noteSent(hostB, shiftDown);
+    EXPECT_EQ(held.releaseHost(hostA), std::vector<KeyRecord>{aUp});
+    EXPECT_EQ(held.releaseHost(hostB), std::vector<KeyRecord>{scanRecord(shiftScan, 0xA)});
+    EXPECT_TRUE(held.empty());
+}
+
+// A keyboard whose records wait until the test opens its gate: whatever the test queues
+// meanwhile waits while the typing thread is busy.
+class GatedKeyboard final : public FakeKeyboard {
+  public:
+    void sendRecord(const KeyRecord& record) override {
+        {
+            std::unique_lock guard(gateMutex_);
+            typing_ = true;
+            gateChanged_.notify_all();
+            gateChanged_.wait(guard, [this] { return open_; });
+        }
+        FakeKeyboard::sendRecord(record);
+    }
+    void waitUntilTyping() {
+        std::unique_lock guard(gateMutex_);
+        gateChanged_.wait(guard, [this] { return typing_; });
+    }
+    void open() {
+        std::lock_guard guard(gateMutex_);
+        open_ = true;
+        gateChanged_.notify_all();
+    }
+
+  private:
+    std::mutex gateMutex_;  // guards typing_ and open_
+    std::condition_variable gateChanged_;
+    bool typing_ = false;  // a record waits at the gate
+    bool open_ = false;
+};
+
+class KeyInjectorThreadTest : public ::testing::Test {
+  protected:
+    KeyInjectorThreadTest() {
+        keyboard.setScanCode(0x41, 0x1E);  // A, key position 0
+        keyboard.setScanCode(0x53, 0x1F);  // S, key position 1
+    }
+    ~KeyInjectorThreadTest() override { keyboard.open(); }
+
+    bool enqueue(std::uint32_t type, std::uint32_t keyIndex, const net::HostAddress& host) {
+        return injector.enqueue(nullptr, keyMessage(type, {keyAt(keyIndex)}), host);
+    }
+
+    GatedKeyboard keyboard;
+    keys::KeyInjectorThread injector{keyboard};
+};
+
+TEST_F(KeyInjectorThreadTest, AnotherPadsBacklogHoldsUpAKeyByOneMessageAtMost) {
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(
+            injector.enqueue(nullptr, keyMessage(wire::KeyDown, {keyAt(0), keyAt(0)}), hostA));
+    }
+    ASSERT_TRUE(enqueue(wire::KeyDown, 1, hostB));
+    keyboard.open();
+    injector.waitUntilIdle();
+    EXPECT_EQ(keyboard.records(),
+              (std::vector<KeyRecord>{aDown, aDown, sDown, aDown, aDown, aDown, aDown}));
+}
+
+// A full queue refuses its own host's presses; another pad still types, and a release that
+// finds no room lets go of the host's keys after the messages before it.
+TEST_F(KeyInjectorThreadTest, AFullQueueRefusesOnlyItsOwnHostAndLeavesNoKeyDown) {
+    DebugCapture capture;
+    ASSERT_TRUE(enqueue(wire::KeyDown, 0, hostA));
+    keyboard.waitUntilTyping();  // taken from the queue: the next ones fill it
+    for (std::size_t i = 0; i < keys::KeyInjectorThread::queueLimit; ++i) {
+        ASSERT_TRUE(enqueue(wire::KeyDown, 0, hostA)) << i;
+    }
+    EXPECT_FALSE(enqueue(wire::KeyDown, 0, hostA));
+    EXPECT_FALSE(enqueue(wire::KeyUp, 0, hostA));
+    EXPECT_EQ(capture.count("Key message dropped: too many waiting to be typed\n"), 2);
+    EXPECT_TRUE(enqueue(wire::KeyDown, 1, hostB));
+    EXPECT_TRUE(enqueue(wire::KeyUp, 1, hostB));
+    keyboard.open();
+    injector.waitUntilIdle();
+    const std::vector<KeyRecord> typed = keyboard.records();
+    ASSERT_EQ(typed.size(), keys::KeyInjectorThread::queueLimit + 4);
+    EXPECT_EQ(typed[1], sDown);
+    EXPECT_EQ(typed[3], sUp);
+    EXPECT_EQ(typed.back(), aUp);
 }
 
 TEST(KeyCodeTable, HoldsTheClientsValuesIncludingTheOddOnes) {

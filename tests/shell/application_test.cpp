@@ -17,7 +17,7 @@
 #include "tests/fakes/fake_desktop.h"
 #include "tests/fakes/fake_dialogs.h"
 #include "tests/fakes/fake_keyboard.h"
-#include "tests/shell/recording_controller.h"
+#include "tests/fakes/recording_controller.h"
 #include "tests/shell/temporary_directory.h"
 #include "tests/support/debug_capture.h"
 #include "tests/support/eventually.h"
@@ -55,7 +55,7 @@ class ApplicationTest : public ::testing::Test {
     FakeKeyboard keyboard;
     FakeDesktop desktop;
     FakeDialogs dialogs;
-    RecordingController controller;
+    RecordingController controller{false};
     TemporaryDirectory workingDirectory;
     DebugCapture debugLines;
     shell::Application application{seams(), workingDirectory.text()};

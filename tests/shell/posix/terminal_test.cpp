@@ -20,7 +20,7 @@
 #include "tests/fakes/fake_desktop.h"
 #include "tests/fakes/fake_dialogs.h"
 #include "tests/fakes/fake_keyboard.h"
-#include "tests/shell/recording_controller.h"
+#include "tests/fakes/recording_controller.h"
 #include "tests/shell/temporary_directory.h"
 #include "tests/support/eventually.h"
 #include "tests/support/test_client.h"
@@ -64,7 +64,7 @@ class TerminalLoopTest : public ::testing::Test {
     FakeKeyboard keyboard;
     FakeDesktop desktop;
     FakeDialogs dialogs;
-    RecordingController controller;
+    RecordingController controller{false};
     TemporaryDirectory directory;
     shell::Application application{{keyboard, desktop, dialogs, controller}, directory.text()};
     shell::TerminalEvents events;
@@ -144,13 +144,19 @@ TEST(QuitDeadlineDeathTest, EndsTheProcessWithExitCodeZeroWhenTheShutdownHangs) 
         ::testing::ExitedWithCode(0), "quitting without waiting");
 }
 
-TEST(QuitDeadlineTest, ACancelledDeadlineLeavesTheProcessAlone) {
-    shell::QuitDeadline deadline(50ms);
-    deadline.arm();
-    deadline.arm();  // a second quit changes nothing
-    deadline.cancel();
-    std::this_thread::sleep_for(150ms);
-    SUCCEED();
+// A deadline that fired anyway would end the child with code 0 before it gets to its own 4.
+TEST(QuitDeadlineDeathTest, ACancelledDeadlineLeavesTheProcessAlone) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            shell::QuitDeadline deadline(50ms);
+            deadline.arm();
+            deadline.arm();  // a second quit changes nothing
+            deadline.cancel();
+            std::this_thread::sleep_for(150ms);
+            std::_Exit(4);
+        },
+        ::testing::ExitedWithCode(4), "");
 }
 
 }  // namespace
