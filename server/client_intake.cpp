@@ -101,10 +101,9 @@ bool ClientIntake::hasWaitingMessages() {
 // said) as soon as it is whole.
 bool ClientIntake::handleWaitingMessages() {
     // Gathered first: handling a message may drop a client, and its stream with it.
-    clients_.clientsWithBytes(scratch_);
-    const std::vector<ClientId> withBytes = scratch_;
+    clients_.clientsWithBytes(passClients_);
     bool messagesLeft = false;
-    for (ClientId client : withBytes) {
+    for (ClientId client : passClients_) {
         handleMessagesOf(client, messagesLeft);
     }
     return messagesLeft;
@@ -316,9 +315,8 @@ bool ClientIntake::stillWanted(ClientId client) const {
 
 void ClientIntake::writeOutput() {
     const Clock::time_point now = Clock::now();
-    clients_.clientsWithOutput(scratch_);
-    const std::vector<ClientId> writing = scratch_;
-    for (ClientId client : writing) {
+    clients_.clientsWithOutput(passClients_);
+    for (ClientId client : passClients_) {
         if (!clients_.flush(client, now)) {
             drop(client);  // the connection is broken
         }

@@ -87,7 +87,9 @@ class ClientIntake {
     std::map<net::HostAddress, std::deque<ClientId>, HostOrder> askedHosts_;
     std::map<ClientId, ReceivedMessage> waitingHellos_;  // of clients behind their host's first
     std::set<ClientId> refused_;                         // closed once their Refusal has gone
-    // Reused by every pass, so that a pass allocates nothing.
+    // Reused by every pass, so that a pass allocates nothing: the clients a pass serves (a
+    // step may drop one), and those it only looks at.
+    std::vector<ClientId> passClients_;
     std::vector<ClientId> scratch_;
     std::vector<Answer> answers_;
 };

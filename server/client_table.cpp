@@ -23,9 +23,10 @@ void ClientTable::setStallTime(std::chrono::milliseconds time) {
 void ClientTable::watchServiceSockets(std::span<const net::SocketHandle> sockets) {
     std::lock_guard guard(lock_);
     watched_.clear();
+    service_.clear();
     for (net::SocketHandle socket : sockets) {
-        if (socket != net::invalidSocket) {
-            watched_.add(socket);
+        if (socket != net::invalidSocket && watched_.add(socket)) {
+            service_.push_back(socket);
         }
     }
     for (const auto& [id, client] : clients_) {
@@ -36,6 +37,7 @@ void ClientTable::watchServiceSockets(std::span<const net::SocketHandle> sockets
 void ClientTable::unwatchServiceSocket(net::SocketHandle socket) {
     std::lock_guard guard(lock_);
     watched_.remove(socket);
+    std::erase(service_, socket);
 }
 
 void ClientTable::watchServiceSocket(net::SocketHandle socket) {
@@ -43,7 +45,10 @@ void ClientTable::watchServiceSocket(net::SocketHandle socket) {
         return;
     }
     std::lock_guard guard(lock_);
-    watched_.add(socket);
+    if (watched_.add(socket) &&
+        std::find(service_.begin(), service_.end(), socket) == service_.end()) {
+        service_.push_back(socket);
+    }
 }
 
 Placement ClientTable::placeFor(const net::HostAddress& host) const {
@@ -108,6 +113,7 @@ void ClientTable::dropAll() {
         std::lock_guard guard(lock_);
         gone.swap(clients_);
         watched_.clear();
+        service_.clear();
         waiting_.clear();
     }
     for (const auto& [id, client] : gone) {
@@ -118,24 +124,19 @@ void ClientTable::dropAll() {
 void ClientTable::watches(std::vector<Watch>& into) const {
     into.clear();
     std::lock_guard guard(lock_);
-    std::map<net::SocketHandle, ClientId> clientOf;
-    for (const auto& [id, client] : clients_) {
-        clientOf.emplace(client.socket, id);
+    for (net::SocketHandle socket : service_) {
+        into.push_back({socket, std::nullopt, true, false});
     }
-    for (net::SocketHandle socket : watched_.entries()) {
+    for (const auto& [id, client] : clients_) {
         Watch watch;
-        watch.socket = socket;
-        const auto found = clientOf.find(socket);
-        if (found != clientOf.end()) {
-            const Client& client = clients_.at(found->second);
-            watch.client = found->second;
-            // A refused client is only written to. One that waits for its answer is read
-            // until its decoder is full: the rest waits in the system until the answer.
-            watch.wantReadable = client.stage != ClientStage::refused &&
-                                 (client.stage != ClientStage::asked ||
-                                  client.stream.held() < FrameDecoder::capacity);
-            watch.wantWritable = !client.output.empty();
-        }
+        watch.socket = client.socket;
+        watch.client = id;
+        // A refused client is only written to. One that waits for its answer is read until
+        // its decoder is full: the rest waits in the system until the answer.
+        watch.wantReadable =
+            client.stage != ClientStage::refused &&
+            (client.stage != ClientStage::asked || client.stream.held() < FrameDecoder::capacity);
+        watch.wantWritable = !client.output.empty();
         into.push_back(watch);
     }
 }

@@ -87,7 +87,8 @@ class ClientTable {
     // Drops every client (stop), and forgets the watched sockets.
     void dropAll();
 
-    // What the loop waits for this pass, the server's own sockets first.
+    // What the loop waits for this pass: the server's own sockets first, then every client
+    // in the order they came.
     void watches(std::vector<Watch>& into) const;
 
     std::optional<ClientStage> stage(ClientId id) const;
@@ -154,6 +155,7 @@ class ClientTable {
     ClientId nextId_ = 1;
     SocketSet watched_;
     SocketSet waiting_;
+    std::vector<net::SocketHandle> service_;  // the server's own sockets among watched_
     std::chrono::milliseconds firstMessageTime_ = defaultFirstMessageTime;
     std::chrono::milliseconds stallTime_ = defaultStallTime;
 };
