@@ -42,6 +42,26 @@ class PreparsedDataScope {
     platform::HidPreparsedData data_;
 };
 
+// Destroys the interface set on every way out of the search.
+class InterfaceSetScope {
+  public:
+    explicit InterfaceSetScope(platform::Hid& hid) : hid_(hid), set_(hid.openInterfaceSet()) {}
+    ~InterfaceSetScope() {
+        if (obtained()) {
+            hid_.destroyInterfaceSet(set_);
+        }
+    }
+    InterfaceSetScope(const InterfaceSetScope&) = delete;
+    InterfaceSetScope& operator=(const InterfaceSetScope&) = delete;
+
+    bool obtained() const { return set_ != platform::invalidHidInterfaceSet; }
+    platform::HidInterfaceSet get() const { return set_; }
+
+  private:
+    platform::Hid& hid_;
+    platform::HidInterfaceSet set_;
+};
+
 // Opens the interface at `index`, or answers invalidHidHandle after saying why. The detail
 // buffer belongs to this call alone, so it is released exactly once whichever step ends it.
 HidHandle openInterfaceAt(platform::Hid& hid, platform::HidInterfaceSet set, std::uint32_t index) {
@@ -106,14 +126,14 @@ void closeControllerHandles(platform::Hid& hid, ControllerDevice* device) {
 }
 
 HidHandle findControllerInterface(platform::Hid& hid, std::uint16_t usage) {
-    const platform::HidInterfaceSet set = hid.openInterfaceSet();
-    if (set == platform::invalidHidInterfaceSet) {
+    const InterfaceSetScope set(hid);
+    if (!set.obtained()) {
         printHidLine("SetupDiGetClassDevs failed: %x\n", static_cast<unsigned>(hid.lastError()));
         return platform::invalidHidHandle;
     }
     debug::outputNarrow("\n....looking for our HID device\n");
-    for (std::uint32_t index = 0; hid.interfaceAt(set, index); ++index) {
-        const HidHandle handle = openInterfaceAt(hid, set, index);
+    for (std::uint32_t index = 0; hid.interfaceAt(set.get(), index); ++index) {
+        const HidHandle handle = openInterfaceAt(hid, set.get(), index);
         if (handle == platform::invalidHidHandle) {
             continue;
         }
@@ -121,11 +141,9 @@ HidHandle findControllerInterface(platform::Hid& hid, std::uint16_t usage) {
             hid.closeHandle(handle);
             continue;
         }
-        hid.destroyInterfaceSet(set);
         return handle;
     }
     debug::outputNarrow("Failure: Could not find our HID device \n");
-    hid.destroyInterfaceSet(set);
     return platform::invalidHidHandle;
 }
 

@@ -11,19 +11,18 @@ namespace pellvane {
 class LoopWaker {
   public:
     LoopWaker() = default;
-    ~LoopWaker();
     LoopWaker(const LoopWaker&) = delete;
     LoopWaker& operator=(const LoopWaker&) = delete;
 
     // Opens the socket once; false when the system refuses it.
     bool open();
-    net::SocketHandle socket() const { return socket_; }
+    net::SocketHandle socket() const { return socket_.get(); }
     void wake();
     // Reads every pending wake-up byte.
     void drain();
 
   private:
-    net::SocketHandle socket_ = net::invalidSocket;
+    net::Socket socket_;
     std::uint16_t port_ = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "tools/pad_connection.h"
 
+#include <utility>
+
 #include "tools/service_browser.h"
 
 namespace pellvane::tool {
@@ -13,10 +15,6 @@ constexpr int announcedHostWaitMs = 3000;
 
 }  // namespace
 
-PadConnection::~PadConnection() {
-    close();
-}
-
 PadConnection::OpenStatus PadConnection::open(const std::string& host, std::uint16_t port) {
     close();
     std::vector<net::NumericAddress> addresses = net::lookUpHost(host.c_str());
@@ -28,53 +26,44 @@ PadConnection::OpenStatus PadConnection::open(const std::string& host, std::uint
         return OpenStatus::unknownHost;
     }
     for (const net::NumericAddress& address : addresses) {
-        const net::SocketHandle socket = net::openSocket(address.family, net::Transport::stream);
-        if (socket == net::invalidSocket) {
-            continue;
-        }
-        if (net::connectWithin(socket, address.family, address.text.data(), port,
-                               connectTimeoutMs)) {
-            socket_ = socket;
+        net::Socket socket(net::openSocket(address.family, net::Transport::stream));
+        if (socket && net::connectWithin(socket.get(), address.family, address.text.data(), port,
+                                         connectTimeoutMs)) {
+            socket_ = std::move(socket);
             address_ = address;
             return OpenStatus::connected;
         }
-        net::closeSocket(socket);
     }
     return OpenStatus::unreachable;
 }
 
 void PadConnection::close() {
-    for (net::SocketHandle* socket : {&socket_, &datagramSocket_}) {
-        if (*socket != net::invalidSocket) {
-            net::closeSocket(*socket);
-            *socket = net::invalidSocket;
-        }
-    }
+    socket_.reset();
+    datagramSocket_.reset();
     received_.clear();
 }
 
 bool PadConnection::send(std::span<const std::uint8_t> message) {
-    return socket_ != net::invalidSocket &&
-           net::sendAll(socket_, message.data(), message.size(), sendTimeoutMs);
+    return socket_ && net::sendAll(socket_.get(), message.data(), message.size(), sendTimeoutMs);
 }
 
 bool PadConnection::sendDatagram(std::uint16_t port, std::span<const std::uint8_t> datagram) {
-    if (datagramSocket_ == net::invalidSocket) {
-        datagramSocket_ = net::openSocket(address_.family, net::Transport::datagram);
-        if (datagramSocket_ == net::invalidSocket) {
+    if (!datagramSocket_) {
+        datagramSocket_.reset(net::openSocket(address_.family, net::Transport::datagram));
+        if (!datagramSocket_) {
             return false;
         }
     }
-    const int sent = net::sendDatagram(datagramSocket_, address_.family, address_.text.data(), port,
-                                       datagram.data(), datagram.size());
+    const int sent = net::sendDatagram(datagramSocket_.get(), address_.family, address_.text.data(),
+                                       port, datagram.data(), datagram.size());
     return sent == static_cast<int>(datagram.size());
 }
 
 ReadStatus PadConnection::read(ReceivedMessage& message, int timeoutMs) {
-    if (socket_ == net::invalidSocket) {
+    if (!socket_) {
         return ReadStatus::closed;
     }
-    return readMessage(socket_, received_, message, timeoutMs);
+    return readMessage(socket_.get(), received_, message, timeoutMs);
 }
 
 }  // namespace pellvane::tool

@@ -16,7 +16,6 @@ namespace pellvane::tool {
 class PadConnection {
   public:
     PadConnection() = default;
-    ~PadConnection();
     PadConnection(const PadConnection&) = delete;
     PadConnection& operator=(const PadConnection&) = delete;
 
@@ -39,8 +38,8 @@ class PadConnection {
     const char* address() const { return address_.text.data(); }
 
   private:
-    net::SocketHandle socket_ = net::invalidSocket;
-    net::SocketHandle datagramSocket_ = net::invalidSocket;
+    net::Socket socket_;
+    net::Socket datagramSocket_;
     net::NumericAddress address_;
     FrameDecoder received_;  // bytes read but not yet handed out as a message
 };

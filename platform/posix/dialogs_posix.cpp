@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "platform/dialogs.h"
+#include "platform/posix/file_descriptor.h"
 
 namespace pellvane::dialogs {
 namespace {
@@ -159,17 +160,12 @@ std::string narrowed(const wchar_t* text) {
 
 class TerminalDialogs final : public Dialogs {
   public:
+    // Without the pipe, questions wait for their answer.
     TerminalDialogs() {
-        if (::pipe2(withdrawPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-            withdrawPipe_[0] = withdrawPipe_[1] = -1;  // questions then wait for their answer
-        }
-    }
-
-    ~TerminalDialogs() override {
-        for (int fd : withdrawPipe_) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+            withdrawReader_.reset(ends[0]);
+            withdrawWriter_.reset(ends[1]);
         }
     }
 
@@ -185,10 +181,10 @@ class TerminalDialogs final : public Dialogs {
     }
 
     void closeQuestions() override {
-        if (asking_.load() && withdrawPipe_[1] >= 0) {
+        if (asking_.load() && withdrawWriter_) {
             const char wake = 1;
             // A full pipe already holds a withdrawal.
-            [[maybe_unused]] const ssize_t written = ::write(withdrawPipe_[1], &wake, 1);
+            [[maybe_unused]] const ssize_t written = ::write(withdrawWriter_.get(), &wake, 1);
         }
     }
 
@@ -196,7 +192,7 @@ class TerminalDialogs final : public Dialogs {
     // Withdrawals meant for an earlier question do not reach this one.
     void forgetWithdrawals() {
         char chunk[64];
-        while (withdrawPipe_[0] >= 0 && ::read(withdrawPipe_[0], chunk, sizeof chunk) > 0) {
+        while (withdrawReader_ && ::read(withdrawReader_.get(), chunk, sizeof chunk) > 0) {
         }
     }
 
@@ -216,7 +212,7 @@ class TerminalDialogs final : public Dialogs {
         std::string answer;
         LineOutcome outcome = LineOutcome::noAnswer;
         if (writeAll(STDERR_FILENO, line)) {
-            outcome = readAnswerLine(STDIN_FILENO, withdrawPipe_[0], answer);
+            outcome = readAnswerLine(STDIN_FILENO, withdrawReader_.get(), answer);
         }
         asking_.store(false);
         if (outcome == LineOutcome::withdrawn) {
@@ -228,8 +224,10 @@ class TerminalDialogs final : public Dialogs {
         return isAgreement(answer) ? agreeingButton(style) : refusingButton(style);
     }
 
-    static std::mutex terminalLock_;   // guards the terminal while a box is shown
-    int withdrawPipe_[2] = {-1, -1};   // a byte in it withdraws the open question
+    static std::mutex terminalLock_;  // guards the terminal while a box is shown
+    // A byte written to the pipe withdraws the open question.
+    posix::FileDescriptor withdrawReader_;
+    posix::FileDescriptor withdrawWriter_;
     std::atomic<bool> asking_{false};  // a question waits for its answer
 };
 

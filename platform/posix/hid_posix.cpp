@@ -37,6 +37,7 @@
 #include "platform/hid.h"
 #include "platform/hid_report_descriptor.h"
 #include "platform/posix/device_paths.h"
+#include "platform/posix/file_descriptor.h"
 
 namespace pellvane::platform {
 namespace {
@@ -80,35 +81,29 @@ std::optional<unsigned long> nodeNumber(std::string_view name) {
 
 // Reads a whole file of at most `limit` bytes; nothing (errno set) when it cannot.
 std::optional<std::string> readSmallFile(const std::string& path, std::size_t limit) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const posix::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) {
         return std::nullopt;
     }
     std::string content;
     char chunk[4096];
     for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        const ssize_t got = ::read(file.get(), chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got < 0) {
-            const int code = errno;
-            ::close(fd);
-            errno = code;
             return std::nullopt;
         }
         if (got == 0) {
-            break;
+            return content;
         }
         content.append(chunk, static_cast<std::size_t>(got));
         if (content.size() > limit) {
-            ::close(fd);
             errno = EFBIG;
             return std::nullopt;
         }
     }
-    ::close(fd);
-    return content;
 }
 
 std::optional<std::uint16_t> parseHex16(std::string_view text) {
@@ -154,12 +149,7 @@ std::optional<HidAttributes> attributesFromUevent(std::string_view uevent) {
 // An open node; its descriptor closes when the last user lets go, so a write that is under
 // way when the handle is closed still finishes on the right file.
 struct OpenNode {
-    OpenNode(int descriptor, std::string nodeName) : fd(descriptor), name(std::move(nodeName)) {}
-    ~OpenNode() { ::close(fd); }
-    OpenNode(const OpenNode&) = delete;
-    OpenNode& operator=(const OpenNode&) = delete;
-
-    int fd;
+    posix::FileDescriptor file;
     std::string name;
 };
 
@@ -210,11 +200,12 @@ class PosixHid final : public Hid {
         if (name.size() == detail.size() || !nodeNumber(name)) {
             return failWith(EINVAL, invalidHidHandle);
         }
-        const int fd = ::open(devicePath(name).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) {
+        posix::FileDescriptor file(
+            ::open(devicePath(name).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+        if (!file) {
             return failWith(errno, invalidHidHandle);
         }
-        auto node = std::make_shared<OpenNode>(fd, name);
+        auto node = std::make_shared<OpenNode>(OpenNode{std::move(file), name});
         std::lock_guard guard(lock_);
         const auto token = nextToken_++;
         handles_.emplace(token, std::move(node));
@@ -299,12 +290,13 @@ class PosixHid final : public Hid {
         const auto deadline = std::chrono::steady_clock::now() + reportWriteLimit;
         std::size_t done = 0;
         while (done < report.size()) {
-            const ssize_t wrote = ::write(node->fd, report.data() + done, report.size() - done);
+            const ssize_t wrote =
+                ::write(node->file.get(), report.data() + done, report.size() - done);
             if (wrote < 0 && errno == EINTR) {
                 continue;
             }
             if (wrote < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                if (!waitUntilWritable(node->fd, deadline)) {
+                if (!waitUntilWritable(node->file.get(), deadline)) {
                     return failWith(errno, false);
                 }
                 continue;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/instance_guard.h"
+#include "platform/posix/file_descriptor.h"
 
 namespace pellvane::platform {
 namespace {
@@ -25,42 +26,42 @@ std::string lockFilePath(const char* name) {
     return "/tmp/" + std::string(name) + "-" + std::to_string(::getuid()) + ".lock";
 }
 
-int openLockFile(const std::string& path) {
+posix::FileDescriptor openLockFile(const std::string& path) {
     // No symlinks: in /tmp someone else could point the name anywhere.
-    int fd = -1;
+    posix::FileDescriptor file;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return -1;
+        file.reset(::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    } while (!file && errno == EINTR);
+    if (!file) {
+        return file;
     }
     // A file that another user made in a shared folder is not our lock: it could be held
     // only to keep us from starting.
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::getuid()) {
-        ::close(fd);
-        return -1;
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_uid != ::getuid()) {
+        return {};
     }
-    return fd;
+    return file;
 }
 
 }  // namespace
 
 InstanceGuard::InstanceGuard(const char* name) {
-    const int fd = openLockFile(lockFilePath(name));
-    if (fd < 0) {
+    posix::FileDescriptor file = openLockFile(lockFilePath(name));
+    if (!file) {
         return;
     }
     int result = -1;
     do {
-        result = ::flock(fd, LOCK_EX | LOCK_NB);
+        result = ::flock(file.get(), LOCK_EX | LOCK_NB);
     } while (result != 0 && errno == EINTR);
     if (result != 0) {
         heldElsewhere_ = errno == EWOULDBLOCK;
-        ::close(fd);
         return;
     }
-    handle_ = fd;
+    // Held until the guard goes: the destructor closes it.
+    handle_ = file.release();
 }
 
 InstanceGuard::~InstanceGuard() {

@@ -63,22 +63,20 @@ bool configure(int fd, const UinputDeviceSpec& spec, std::string& error) {
 std::unique_ptr<UinputDevice> UinputDevice::create(const UinputDeviceSpec& spec,
                                                    std::string& error) {
     const std::string path = platform::devicePath("uinput");
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
+    posix::FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!file) {
         error = describeFailure("cannot open " + path);
         return nullptr;
     }
-    if (!configure(fd, spec, error)) {
-        ::close(fd);
+    if (!configure(file.get(), spec, error)) {
         return nullptr;
     }
-    return std::unique_ptr<UinputDevice>(new UinputDevice(fd));
+    return std::unique_ptr<UinputDevice>(new UinputDevice(std::move(file)));
 }
 
 UinputDevice::~UinputDevice() {
     // Closing the file would remove the device as well; destroying it first says so.
-    ::ioctl(fd_, UI_DEV_DESTROY);
-    ::close(fd_);
+    ::ioctl(file_.get(), UI_DEV_DESTROY);
 }
 
 bool UinputDevice::emit(std::span<const InputEvent> events) {
@@ -93,7 +91,7 @@ bool UinputDevice::emit(std::span<const InputEvent> events) {
     const std::size_t total = raw.size() * sizeof(input_event);
     std::size_t done = 0;
     while (done < total) {
-        const ssize_t wrote = ::write(fd_, bytes + done, total - done);
+        const ssize_t wrote = ::write(file_.get(), bytes + done, total - done);
         if (wrote < 0 && errno == EINTR) {
             continue;
         }

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/posix/file_descriptor.h"
 #include "platform/posix/input_events.h"
 
 namespace pellvane::input {
@@ -43,9 +45,9 @@ class UinputDevice final : public InputEventSink {
     bool emit(std::span<const InputEvent> events) override;
 
   private:
-    explicit UinputDevice(int fd) : fd_(fd) {}
+    explicit UinputDevice(posix::FileDescriptor file) : file_(std::move(file)) {}
 
-    int fd_;
+    posix::FileDescriptor file_;
 };
 
 }  // namespace pellvane::input

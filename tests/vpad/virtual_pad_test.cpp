@@ -59,7 +59,7 @@ class VirtualPadTest : public ::testing::Test {
         int ends[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
         kernel_ = ends[0];
-        hid_ = std::make_unique<vpad::UhidDevice>(ends[1]);
+        hid_ = std::make_unique<vpad::UhidDevice>(posix::FileDescriptor(ends[1]));
         pad_ = std::make_unique<vpad::VirtualPad>(*hid_, gamepad_, notices_, true);
     }
     void TearDown() override {

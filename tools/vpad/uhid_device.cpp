@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 namespace pellvane::vpad {
 namespace {
@@ -61,11 +62,7 @@ constexpr std::size_t outputDataOffset = payloadOffset + offsetof(uhid_output_re
 
 }  // namespace
 
-UhidDevice::UhidDevice(int fd) : fd_(fd) {}
-
-UhidDevice::~UhidDevice() {
-    ::close(fd_);
-}
+UhidDevice::UhidDevice(posix::FileDescriptor file) : file_(std::move(file)) {}
 
 bool UhidDevice::create(const UhidDeviceInfo& info) {
     if (info.descriptor.size() > HID_MAX_DESCRIPTOR_SIZE) {
@@ -81,14 +78,14 @@ bool UhidDevice::create(const UhidDeviceInfo& info) {
     request.product = info.product;
     request.version = info.version;
     std::copy(info.descriptor.begin(), info.descriptor.end(), request.rd_data);
-    return writeEvent(fd_, event,
+    return writeEvent(file_.get(), event,
                       payloadOffset + offsetof(uhid_create2_req, rd_data) + info.descriptor.size());
 }
 
 bool UhidDevice::destroy() {
     uhid_event event{};
     event.type = UHID_DESTROY;
-    return writeEvent(fd_, event, payloadOffset);
+    return writeEvent(file_.get(), event, payloadOffset);
 }
 
 std::optional<UhidEvent> UhidDevice::read() {
@@ -96,7 +93,7 @@ std::optional<UhidEvent> UhidDevice::read() {
     uhid_event raw{};
     ssize_t got = 0;
     do {
-        got = ::read(fd_, &raw, sizeof raw);
+        got = ::read(file_.get(), &raw, sizeof raw);
     } while (got < 0 && errno == EINTR);
     if (got < static_cast<ssize_t>(payloadOffset)) {
         return std::nullopt;
@@ -139,7 +136,8 @@ bool UhidDevice::answerGetReport(std::uint32_t requestId, std::uint16_t error,
     event.u.get_report_reply.err = error;
     event.u.get_report_reply.size = static_cast<std::uint16_t>(size);
     std::copy_n(report.begin(), size, event.u.get_report_reply.data);
-    return writeEvent(fd_, event, payloadOffset + offsetof(uhid_get_report_reply_req, data) + size);
+    return writeEvent(file_.get(), event,
+                      payloadOffset + offsetof(uhid_get_report_reply_req, data) + size);
 }
 
 bool UhidDevice::answerSetReport(std::uint32_t requestId, std::uint16_t error) {
@@ -147,7 +145,7 @@ bool UhidDevice::answerSetReport(std::uint32_t requestId, std::uint16_t error) {
     event.type = UHID_SET_REPORT_REPLY;
     event.u.set_report_reply.id = requestId;
     event.u.set_report_reply.err = error;
-    return writeEvent(fd_, event, payloadOffset + sizeof(uhid_set_report_reply_req));
+    return writeEvent(file_.get(), event, payloadOffset + sizeof(uhid_set_report_reply_req));
 }
 
 }  // namespace pellvane::vpad

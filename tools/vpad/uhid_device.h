@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/file_descriptor.h"
+
 namespace pellvane::vpad {
 
 struct UhidDeviceInfo {
@@ -39,12 +41,9 @@ struct UhidEvent {
 class UhidDevice {
   public:
     // Takes the open file; it is closed with the object.
-    explicit UhidDevice(int fd);
-    ~UhidDevice();
-    UhidDevice(const UhidDevice&) = delete;
-    UhidDevice& operator=(const UhidDevice&) = delete;
+    explicit UhidDevice(posix::FileDescriptor file);
 
-    int fd() const { return fd_; }
+    int fd() const { return file_.get(); }
 
     bool create(const UhidDeviceInfo& info);
     bool destroy();
@@ -56,7 +55,7 @@ class UhidDevice {
     bool answerSetReport(std::uint32_t requestId, std::uint16_t error);
 
   private:
-    int fd_;
+    posix::FileDescriptor file_;
 };
 
 }  // namespace pellvane::vpad

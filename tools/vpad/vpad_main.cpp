@@ -10,8 +10,10 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/posix/device_paths.h"
+#include "platform/posix/file_descriptor.h"
 #include "platform/posix/uinput_device.h"
 #include "tools/vpad/gamepad_mapping.h"
 #include "tools/vpad/uhid_device.h"
@@ -36,16 +38,16 @@ constexpr char accessHint[] =
     "Load the uhid and uinput modules and install the udev rule that the README names.";
 
 // The quit signals, taken through a file so that the loop waits for them with the device.
-int quitSignalFile() {
+pellvane::posix::FileDescriptor quitSignalFile() {
     sigset_t signals;
     sigemptyset(&signals);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         sigaddset(&signals, signal);
     }
     if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
-        return -1;
+        return {};
     }
-    return signalfd(-1, &signals, SFD_CLOEXEC);
+    return pellvane::posix::FileDescriptor(signalfd(-1, &signals, SFD_CLOEXEC));
 }
 
 // Handles the device's events until a quit signal; false when the device file failed.
@@ -85,8 +87,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    const int signalFile = quitSignalFile();
-    if (signalFile < 0) {
+    const posix::FileDescriptor signalFile = quitSignalFile();
+    if (!signalFile) {
         std::perror("pellvane-vpad: cannot set up signal handling");
         return 1;
     }
@@ -98,13 +100,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string uhidPath = platform::devicePath("uhid");
-    const int deviceFile = ::open(uhidPath.c_str(), O_RDWR | O_CLOEXEC);
-    if (deviceFile < 0) {
+    posix::FileDescriptor deviceFile(::open(uhidPath.c_str(), O_RDWR | O_CLOEXEC));
+    if (!deviceFile) {
         std::fprintf(stderr, "pellvane-vpad: cannot open %s: %s. %s\n", uhidPath.c_str(),
                      std::strerror(errno), accessHint);
         return 1;
     }
-    vpad::UhidDevice hid(deviceFile);
+    vpad::UhidDevice hid(std::move(deviceFile));
     vpad::VirtualPad pad(hid, *gamepad, stderr, debug);
     if (!pad.start()) {
         std::fprintf(stderr, "pellvane-vpad: %s refused the device: %s\n", uhidPath.c_str(),
@@ -114,12 +116,11 @@ int main(int argc, char** argv) {
     std::printf("pellvane-vpad: the virtual controller is present until this program ends\n");
     std::fflush(stdout);
 
-    const bool served = serve(pad, deviceFile, signalFile);
+    const bool served = serve(pad, hid.fd(), signalFile.get());
     if (!served) {
         std::fprintf(stderr, "pellvane-vpad: %s failed: %s\n", uhidPath.c_str(),
                      std::strerror(errno));
     }
     pad.stop();
-    ::close(signalFile);
     return served ? 0 : 1;
 }
