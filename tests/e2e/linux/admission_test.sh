@@ -2,7 +2,7 @@
 # A pad's way in and its keys: the pad finds the service through DNS-SD, the local user is
 # asked on the program's terminal and answers on its standard input; OK admits (HelloReply
 # with the host's name, then UdpInfo), Cancel refuses (Refusal, connection closed), over IPv4
-# and IPv6. An admitted pad's typed capital letter comes out as the SendInput records of
+# and IPv6, and the refused computer asking again at once is refused without a question. An admitted pad's typed capital letter comes out as the SendInput records of
 # Shift and the letter, over TCP and as datagrams. A quit while a question is open still ends
 # the program with exit code 0.
 set -u
@@ -32,19 +32,6 @@ grep -qE '^message 9 [0-9]+ 38000000090000' "$e2e_work/ipv4-pad.log" || e2e_fail
 e2e_step "OK admits over IPv6"
 e2e_admitted ipv6-pad "$server_ipv6" "$pad_port"
 
-e2e_step "Cancel refuses"
-e2e_client refused-pad "$server_ipv6" "$pad_port"
-questions=$(e2e_question_count server)
-e2e_client_send refused-pad "hello refused-pad"
-e2e_wait_for_questions server $((questions + 1))
-e2e_answer n
-e2e_client_saw refused-pad '^message 3 ' || e2e_fail "no Refusal after Cancel"
-e2e_client_saw refused-pad '^closed$' || e2e_fail "the refused connection stayed open"
-! grep -q '^message 2 ' "$e2e_work/refused-pad.log" || e2e_fail "a refused pad got a HelloReply"
-# A refused pad leaves the admitted ones alone.
-e2e_client_send ipv4-pad "send 0c000000ffff000000000000"
-e2e_wait 3 grep -q '^closed$' "$e2e_work/ipv4-pad.log" && e2e_fail "an admitted pad was dropped"
-
 e2e_step "a typed capital letter, to the host that the pad tool's browse names"
 # A name such as "vm.local", which only DNS-SD knows in the pad's namespace.
 tool_host=$(e2e_pad_tool browse | awk -F'\t' '$1 == "pad" { print $3; exit }')
@@ -57,6 +44,24 @@ e2e_step "the same as datagrams over IPv6"
 e2e_admitted_tool datagram-pad type "$server_ipv6" "$pad_port" --udp A
 e2e_wait 10 typed_a_times 2 ||
     e2e_fail "typed A as datagrams gave: $(e2e_input_lines)"
+
+e2e_step "Cancel refuses"
+e2e_client refused-pad "$server_ipv6" "$pad_port"
+questions=$(e2e_question_count server)
+e2e_client_send refused-pad "hello refused-pad"
+e2e_wait_for_questions server $((questions + 1))
+e2e_answer n
+e2e_client_saw refused-pad '^message 3 ' || e2e_fail "no Refusal after Cancel"
+e2e_client_saw refused-pad '^closed$' || e2e_fail "the refused connection stayed open"
+! grep -q '^message 2 ' "$e2e_work/refused-pad.log" || e2e_fail "a refused pad got a HelloReply"
+# Its computer asking again at once is refused without a question.
+e2e_client again-pad "$server_ipv6" "$pad_port"
+e2e_client_send again-pad "hello again-pad"
+e2e_client_saw again-pad '^message 3 ' || e2e_fail "no Refusal for a computer refused a moment ago"
+[[ $(e2e_question_count server) -eq $((questions + 1)) ]] || e2e_fail "a computer refused a moment ago was asked about again"
+# A refused pad leaves the admitted ones alone.
+e2e_client_send ipv4-pad "send 0c000000ffff000000000000"
+e2e_wait 3 grep -q '^closed$' "$e2e_work/ipv4-pad.log" && e2e_fail "an admitted pad was dropped"
 
 e2e_step "a wanted application blocks nothing while no application is in front"
 # Without an X display no window is in front, so no key is ever refused with a beep.
