@@ -19,20 +19,6 @@ constexpr char fallbackName[] = "KespServer";
 thread_local std::atomic<bool>* currentLoopEnded = nullptr;
 thread_local const void* currentLoopServer = nullptr;
 
-void closeIfOpen(net::SocketHandle& socket) {
-    if (socket != net::invalidSocket) {
-        net::closeSocket(socket);
-        socket = net::invalidSocket;
-    }
-}
-
-// Takes the handle out of its field, for closing once the lock is released.
-net::SocketHandle takeSocket(net::SocketHandle& field) {
-    const net::SocketHandle socket = field;
-    field = net::invalidSocket;
-    return socket;
-}
-
 }  // namespace
 
 bool ZarvoServer::loopEnding() {
@@ -70,7 +56,11 @@ void ZarvoServer::init(const char* name, const char* serviceType, const char* se
     tcpPort_ = 0;
     serviceRef_ = nullptr;
     dnssdSocket_ = net::invalidSocket;
-    tcpSocket4_ = tcpSocket6_ = udpSocket4_ = udpSocket6_ = net::invalidSocket;
+    // Empty already after a stop; the constructor's init finds them empty too.
+    tcpSocket4_.reset();
+    tcpSocket6_.reset();
+    udpSocket4_.reset();
+    udpSocket6_.reset();
 }
 
 void ZarvoServer::setDelegate(ZarvoConnectionDelegate* delegate) {
@@ -134,7 +124,7 @@ bool ZarvoServer::hasServiceRegistration() const {
 
 bool ZarvoServer::isRunning() const {
     std::lock_guard guard(lock_);
-    return tcpSocket4_ != net::invalidSocket && tcpSocket6_ != net::invalidSocket;
+    return tcpSocket4_.valid() && tcpSocket6_.valid();
 }
 
 ZarvoServer::ServiceSockets ZarvoServer::serviceSockets() const {
@@ -143,7 +133,8 @@ ZarvoServer::ServiceSockets ZarvoServer::serviceSockets() const {
 }
 
 ZarvoServer::ServiceSockets ZarvoServer::serviceSocketsLocked() const {
-    return {tcpSocket4_, tcpSocket6_, udpSocket4_, udpSocket6_, dnssdSocket_};
+    return {tcpSocket4_.get(), tcpSocket6_.get(), udpSocket4_.get(), udpSocket6_.get(),
+            dnssdSocket_};
 }
 
 ZarvoServer::SocketKind ZarvoServer::ServiceSockets::kindOf(net::SocketHandle socket) const {
@@ -205,12 +196,15 @@ bool ZarvoServer::startAfter(std::chrono::milliseconds pause) {
 }
 
 bool ZarvoServer::openListeners() {
-    net::SocketHandle tcp4 = net::openSocket(net::Family::ipv4, net::Transport::stream);
-    net::SocketHandle tcp6 = net::openSocket(net::Family::ipv6, net::Transport::stream);
+    net::Socket listener4(net::openSocket(net::Family::ipv4, net::Transport::stream));
+    net::Socket listener6(net::openSocket(net::Family::ipv6, net::Transport::stream));
+    const net::SocketHandle tcp4 = listener4.get();
+    const net::SocketHandle tcp6 = listener6.get();
     {
+        // Owned by the server from here on, closed by its stop whatever happens next.
         std::lock_guard guard(lock_);
-        tcpSocket4_ = tcp4;
-        tcpSocket6_ = tcp6;
+        tcpSocket4_ = std::move(listener4);
+        tcpSocket6_ = std::move(listener6);
     }
     if (tcp4 == net::invalidSocket || tcp6 == net::invalidSocket) {
         return false;
@@ -237,19 +231,21 @@ bool ZarvoServer::openListeners() {
 
 void ZarvoServer::openUdpSockets() {
     closeUdpSockets();
-    net::SocketHandle udp4 = net::openSocket(net::Family::ipv4, net::Transport::datagram);
-    net::SocketHandle udp6 = net::openSocket(net::Family::ipv6, net::Transport::datagram);
+    net::Socket socket4(net::openSocket(net::Family::ipv4, net::Transport::datagram));
+    net::Socket socket6(net::openSocket(net::Family::ipv6, net::Transport::datagram));
+    const net::SocketHandle udp4 = socket4.get();
+    const net::SocketHandle udp6 = socket6.get();
     auto publish = [&] {
         std::lock_guard guard(lock_);
-        udpSocket4_ = udp4;
-        udpSocket6_ = udp6;
+        udpSocket4_ = std::move(socket4);
+        udpSocket6_ = std::move(socket6);
     };
     auto fail = [&](const wchar_t* line, bool closeUdp4) {
         if (line != nullptr) {
             debug::output(line);
         }
         if (closeUdp4) {
-            closeIfOpen(udp4);
+            socket4.reset();
         }
         publish();
         debug::output(L"UDP sockets NOT created!\n");
@@ -291,15 +287,15 @@ void ZarvoServer::openUdpSockets() {
 }
 
 void ZarvoServer::closeUdpSockets() {
-    net::SocketHandle closing[2];
+    net::Socket closing[2];
     {
         std::lock_guard guard(lock_);
-        closing[0] = takeSocket(udpSocket4_);
-        closing[1] = takeSocket(udpSocket6_);
+        closing[0] = std::move(udpSocket4_);
+        closing[1] = std::move(udpSocket6_);
     }
-    for (net::SocketHandle& socket : closing) {
-        clients_.unwatchServiceSocket(socket);
-        closeIfOpen(socket);
+    for (net::Socket& socket : closing) {
+        clients_.unwatchServiceSocket(socket.get());
+        socket.reset();
     }
 }
 
@@ -307,15 +303,13 @@ void ZarvoServer::closeUdpSockets() {
 void ZarvoServer::closeAllSockets() {
     closeUdpSockets();
     clients_.dropAll();
-    net::SocketHandle listeners[2];
+    net::Socket listeners[2];
     {
         std::lock_guard guard(lock_);
-        listeners[0] = takeSocket(tcpSocket4_);
-        listeners[1] = takeSocket(tcpSocket6_);
+        listeners[0] = std::move(tcpSocket4_);
+        listeners[1] = std::move(tcpSocket6_);
     }
-    for (net::SocketHandle& listener : listeners) {
-        closeIfOpen(listener);
-    }
+    // Closed here, once the lock is released.
 }
 
 void ZarvoServer::stop() {

@@ -184,10 +184,10 @@ class ZarvoServer {
     // instance name and the delegate pointer. Never held across a send, a receive, a close or
     // a delegate call, nor while the client table's lock is taken.
     mutable std::mutex lock_;
-    net::SocketHandle tcpSocket4_ = net::invalidSocket;
-    net::SocketHandle tcpSocket6_ = net::invalidSocket;
-    net::SocketHandle udpSocket4_ = net::invalidSocket;
-    net::SocketHandle udpSocket6_ = net::invalidSocket;
+    net::Socket tcpSocket4_;
+    net::Socket tcpSocket6_;
+    net::Socket udpSocket4_;
+    net::Socket udpSocket6_;
     std::uint16_t tcpPort_ = 0;
     std::uint16_t udpPort4_ = 0;
     std::uint16_t udpPort6_ = 0;
