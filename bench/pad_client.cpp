@@ -18,18 +18,19 @@ bool receiveType(net::SocketHandle socket, FrameDecoder& frames, std::uint32_t t
 
 }  // namespace
 
-net::SocketHandle connectLoopback(std::uint16_t port) {
+net::SocketHandle connectLoopback(std::uint16_t port, const char* from) {
     const net::SocketHandle socket = net::openSocket(net::Family::ipv4, net::Transport::stream);
     if (socket != net::invalidSocket &&
-        !net::connectTo(socket, net::Family::ipv4, "127.0.0.1", port)) {
+        (!net::bindAddress(socket, net::Family::ipv4, from, 0) ||
+         !net::connectTo(socket, net::Family::ipv4, "127.0.0.1", port))) {
         net::closeSocket(socket);
         return net::invalidSocket;
     }
     return socket;
 }
 
-net::SocketHandle admitPadClient(std::uint16_t port) {
-    const net::SocketHandle socket = connectLoopback(port);
+net::SocketHandle admitPadClient(std::uint16_t port, const char* from) {
+    const net::SocketHandle socket = connectLoopback(port, from);
     if (socket == net::invalidSocket) {
         return socket;
     }
