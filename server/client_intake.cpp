@@ -60,19 +60,17 @@ void ClientIntake::acceptFrom(net::SocketHandle listener) {
 }
 
 bool ClientIntake::takeStreamBytes(ClientId client) {
-    FrameDecoder* stream = clients_.stream(client);
-    if (stream == nullptr) {
+    const ClientTable::Reading reading = clients_.reading(client);
+    if (reading.stream == nullptr) {
         return false;
     }
-    const std::span<std::uint8_t> room = stream->receiveSpace();
-    const std::optional<net::SocketHandle> socket = clients_.socket(client);
-    if (room.empty() || !socket) {
+    const std::span<std::uint8_t> room = reading.stream->receiveSpace();
+    if (room.empty()) {
         // Whole messages fill the stream: they are handled first, unless they wait for an
         // answer, and then the rest waits in the system.
-        const std::optional<ClientStage> stage = clients_.stage(client);
-        return stage == ClientStage::waiting || stage == ClientStage::admitted;
+        return reading.takesMessages();
     }
-    const int received = io_.receive(*socket, room);
+    const int received = io_.receive(reading.socket, room);
     if (received == net::transferWouldBlock) {
         return false;  // readiness without data: nothing to do this pass
     }
@@ -83,17 +81,15 @@ bool ClientIntake::takeStreamBytes(ClientId client) {
         drop(client);
         return false;
     }
-    stream->received(static_cast<std::size_t>(received));
+    reading.stream->received(static_cast<std::size_t>(received));
     return static_cast<std::size_t>(received) == room.size();
 }
 
 bool ClientIntake::hasWaitingMessages() {
     clients_.clientsWithBytes(scratch_);
     return std::any_of(scratch_.begin(), scratch_.end(), [this](ClientId client) {
-        const std::optional<ClientStage> stage = clients_.stage(client);
-        const FrameDecoder* stream = clients_.stream(client);
-        return stream != nullptr && stream->hasMessage() &&
-               (stage == ClientStage::waiting || stage == ClientStage::admitted);
+        const ClientTable::Reading reading = clients_.reading(client);
+        return reading.takesMessages() && reading.stream->hasMessage();
     });
 }
 
@@ -112,11 +108,11 @@ bool ClientIntake::handleWaitingMessages() {
 // A client that waits for its answer, or was refused, keeps its messages where they are.
 void ClientIntake::handleMessagesOf(ClientId client, bool& messagesLeft) {
     for (int handled = 0; handled < messagesPerPass; ++handled) {
-        const std::optional<ClientStage> stage = clients_.stage(client);
-        FrameDecoder* stream = clients_.stream(client);  // gone once a message dropped it
-        if (stream == nullptr || stage == ClientStage::asked || stage == ClientStage::refused) {
+        const ClientTable::Reading reading = clients_.reading(client);  // a message may drop it
+        if (!reading.takesMessages()) {
             return;
         }
+        FrameDecoder* stream = reading.stream;
         const std::size_t discardedBefore = stream->discardedHeaders();
         std::optional<ReceivedMessage> message = stream->next();
         if (stream->discardedHeaders() != discardedBefore) {
@@ -127,10 +123,8 @@ void ClientIntake::handleMessagesOf(ClientId client, bool& messagesLeft) {
         }
         handleMessage(client, std::move(*message));
     }
-    const std::optional<ClientStage> stage = clients_.stage(client);
-    const FrameDecoder* stream = clients_.stream(client);
-    messagesLeft = messagesLeft || (stream != nullptr && stream->hasMessage() &&
-                                    stage != ClientStage::asked && stage != ClientStage::refused);
+    const ClientTable::Reading reading = clients_.reading(client);
+    messagesLeft = messagesLeft || (reading.takesMessages() && reading.stream->hasMessage());
 }
 
 void ClientIntake::handleMessage(ClientId client, ReceivedMessage message) {

@@ -187,10 +187,13 @@ void ClientTable::noteActivity(ClientId id, Clock::time_point now) {
     }
 }
 
-FrameDecoder* ClientTable::stream(ClientId id) {
+ClientTable::Reading ClientTable::reading(ClientId id) {
     std::lock_guard guard(lock_);
     Client* client = findLocked(id);
-    return client == nullptr ? nullptr : &client->stream;
+    if (client == nullptr) {
+        return {};
+    }
+    return {&client->stream, client->socket, client->stage};
 }
 
 void ClientTable::clientsWithBytes(std::vector<ClientId>& into) {

@@ -98,10 +98,22 @@ class ClientTable {
     // A whole message arrived: the first-message deadline is met, and the client is busy.
     void noteActivity(ClientId id, Clock::time_point now);
 
-    // What has arrived of the client's messages. The loop thread's alone: only it reads
-    // clients and only it drops them, so it may use the decoder without the lock. Null when
-    // the id is not a client.
-    FrameDecoder* stream(ClientId id);
+    // What the loop reads a client with, in one look: the decoder of what has arrived of its
+    // messages, its socket and its stage; no decoder when the id is not a client. The decoder
+    // is the loop thread's alone: only it reads clients and only it drops them, so it may use
+    // the decoder without the lock.
+    struct Reading {
+        FrameDecoder* stream = nullptr;
+        net::SocketHandle socket = net::invalidSocket;
+        ClientStage stage = ClientStage::waiting;
+        // A client that waits for its answer, or was refused, keeps its messages unread.
+        bool takesMessages() const {
+            return stream != nullptr &&
+                   (stage == ClientStage::waiting || stage == ClientStage::admitted);
+        }
+    };
+    Reading reading(ClientId id);
+
     // The clients whose decoders hold at least a header, for the loop's pass over messages.
     void clientsWithBytes(std::vector<ClientId>& into);
 
@@ -148,7 +160,7 @@ class ClientTable {
     const Client* findLocked(ClientId id) const;
 
     SocketIo& io_;
-    // Guards every field below but a client's stream (see stream()). Never held across a
+    // Guards every field below but a client's stream (see Reading). Never held across a
     // receive, a close or a delegate call; a send holds it only for the bookkeeping around it.
     mutable std::mutex lock_;
     std::map<ClientId, Client> clients_;  // in the order they came: ids only grow

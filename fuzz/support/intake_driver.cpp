@@ -196,12 +196,9 @@ std::size_t IntakeDriver::heldByServer() const {
 // before this one left no whole message behind.
 void IntakeDriver::takeWhileReadable() {
     ClientIntake& intake = server_->intake();
+    const std::optional<ClientId> id = client();  // the one client; its id stays its own
     bool messagesLeft = false;
-    while (io_.clientOpen() && (io_.hasUnreadBytes() || messagesLeft)) {
-        const std::optional<ClientId> id = client();
-        if (!id) {
-            break;
-        }
+    while (id && io_.clientOpen() && (io_.hasUnreadBytes() || messagesLeft)) {
         if (io_.hasUnreadBytes()) {
             intake.takeStreamBytes(*id);
         }
