@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
 #include "server/wire_building.h"
 #include "tests/server/server_fixture.h"
@@ -114,11 +115,16 @@ TEST_F(FramingTest, MoreThanAPassTakesArrivesWholeAndInOrder) {
 // a connection that became readable after them: one datagram a pass left a busy pad's events
 // waiting in the socket until it overflowed.
 TEST_F(FramingTest, DatagramsQueuedWhileTheLoopWasBusyAreTakenInOnePass) {
-    std::atomic<bool> holding{true};
-    std::atomic<bool> released{false};
-    delegate.setOnMessage([&] {
-        if (holding.exchange(false)) {
-            eventually([&] { return released.load(); }, std::chrono::seconds(10));
+    // The loop thread calls the hook for the last message after the test has seen it, so
+    // the hook owns what it touches: on this test's stack it wrote into a later frame.
+    struct Hold {
+        std::atomic<bool> holding{true};
+        std::atomic<bool> released{false};
+    };
+    const auto hold = std::make_shared<Hold>();
+    delegate.setOnMessage([hold] {
+        if (hold->holding.exchange(false)) {
+            eventually([&] { return hold->released.load(); }, std::chrono::seconds(10));
         }
     });
     const std::uint16_t port = server->udpPort4();
@@ -129,7 +135,7 @@ TEST_F(FramingTest, DatagramsQueuedWhileTheLoopWasBusyAreTakenInOnePass) {
         ASSERT_TRUE(sendDatagram(net::Family::ipv4, port, makeMessage(wire::ChannelEvent, i, 0)));
     }
     ASSERT_TRUE(client->send(makeMessage(wire::KeyUp, 0, 0)));
-    released = true;
+    hold->released = true;
     ASSERT_TRUE(delegate.waitFor("message:6"));
     const auto messages = delegate.messages();
     ASSERT_EQ(messages.size(), queued + 2);

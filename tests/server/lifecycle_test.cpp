@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "tests/server/server_fixture.h"
@@ -132,9 +133,10 @@ TEST_F(ServerTest, RegistrationErrorStopsTheServerOnItsLoopThread) {
 // policy, four tries in all.
 TEST_F(ServerTest, RegistrationErrorsAreRetriedUntilTheDelegateGivesUp) {
     ScopedEnvironment error("PELLVANE_FAKE_DNSSD_ERROR", "-65540");
-    std::atomic<int> stops{0};
-    delegate.setOnStop([&](ZarvoServer* stopped) {
-        if (++stops <= 3) {
+    // Owned by the hook: the last stop's hook may still run as the test ends.
+    const auto stops = std::make_shared<std::atomic<int>>(0);
+    delegate.setOnStop([stops](ZarvoServer* stopped) {
+        if (++*stops <= 3) {
             stopped->start();
             // The new loop meets its registration error while this stop is still running.
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
