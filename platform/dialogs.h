@@ -29,6 +29,19 @@ inline constexpr int answerCancel = 2;
 inline constexpr int answerYes = 6;
 inline constexpr int answerNo = 7;
 
+// Whether a box of `style` asks something, and its buttons that agree and that refuse
+// (Cancel, or No where there is no Cancel).
+inline bool asksQuestion(unsigned style) {
+    return (style & buttonMask) != okOnly;
+}
+inline int agreeingButton(unsigned style) {
+    const unsigned buttons = style & buttonMask;
+    return buttons == yesNo || buttons == yesNoCancel ? answerYes : answerOk;
+}
+inline int refusingButton(unsigned style) {
+    return (style & buttonMask) == yesNo ? answerNo : answerCancel;
+}
+
 class Dialogs {
   public:
     virtual ~Dialogs() = default;

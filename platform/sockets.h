@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace pellvane::net {
@@ -121,6 +122,8 @@ bool connectTo(SocketHandle socket, Family family, const char* numericHost, std:
 bool connectWithin(SocketHandle socket, Family family, const char* numericHost, std::uint16_t port,
                    int timeoutMs);
 bool peerHost(SocketHandle socket, HostAddress& host);
+// "192.0.2.1", or an IPv6 address in its shortest form ("2001:db8::1", "::ffff:192.0.2.1").
+std::string hostText(const HostAddress& host);
 
 // Results of the transfer calls: bytes moved (> 0), 0 when the peer closed (receive only),
 // or one of these negative values.

@@ -244,4 +244,69 @@ bool hostName(char* buffer, std::size_t size) {
     return gethostname(buffer, bufferLength(size)) == 0;
 }
 
+namespace {
+
+std::string ipv4Text(const std::uint8_t* bytes) {
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0) {
+            text.push_back('.');
+        }
+        text += std::to_string(bytes[i]);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string hostText(const HostAddress& host) {
+    if (host.family == Family::ipv4) {
+        return ipv4Text(host.bytes.data());
+    }
+    std::uint16_t groups[8];
+    for (int i = 0; i < 8; ++i) {
+        groups[i] = static_cast<std::uint16_t>(host.bytes[2 * i] << 8 | host.bytes[2 * i + 1]);
+    }
+    const bool mapped = std::all_of(groups, groups + 5, [](std::uint16_t g) { return g == 0; }) &&
+                        groups[5] == 0xFFFF;
+    if (mapped) {
+        return "::ffff:" + ipv4Text(host.bytes.data() + 12);
+    }
+    // The longest run of two or more zero groups, the first of equals, becomes "::".
+    int bestStart = -1;
+    int bestLength = 1;
+    for (int i = 0; i < 8;) {
+        int length = 0;
+        while (i + length < 8 && groups[i + length] == 0) {
+            ++length;
+        }
+        if (length > bestLength) {
+            bestStart = i;
+            bestLength = length;
+        }
+        i += length == 0 ? 1 : length;
+    }
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (int i = 0; i < 8; ++i) {
+        if (i == bestStart) {
+            text += "::";
+            i += bestLength - 1;
+            continue;
+        }
+        if (!text.empty() && text.back() != ':') {
+            text.push_back(':');
+        }
+        std::string group;
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            const int digit = (groups[i] >> shift) & 0xF;
+            if (!group.empty() || digit != 0 || shift == 0) {
+                group.push_back(digits[digit]);
+            }
+        }
+        text += group;
+    }
+    return text;
+}
+
 }  // namespace pellvane::net

@@ -171,6 +171,8 @@ void ClientIntake::handleFirstMessage(ClientId client, ReceivedMessage message) 
         drop(client);
         return;
     }
+    clients_.setDeviceName(
+        client, std::string(wire::readNameField(message.bytes, wire::helloLayout::deviceName)));
     const std::optional<net::HostAddress> host = clients_.host(client);
     if (refusedHosts_.refusesNow(*host, Clock::now())) {
         debug::output(L"Refused without asking: the user refused this host a moment ago\n");

@@ -340,6 +340,24 @@ bool ClientTable::hostIsAdmitted(const net::HostAddress& host) const {
     });
 }
 
+void ClientTable::setDeviceName(ClientId id, std::string name) {
+    std::lock_guard guard(lock_);
+    if (Client* client = findLocked(id)) {
+        client->deviceName = std::move(name);
+    }
+}
+
+std::vector<ClientTable::AdmittedClient> ClientTable::admittedClients() const {
+    std::lock_guard guard(lock_);
+    std::vector<AdmittedClient> admitted;
+    for (const auto& [id, client] : clients_) {
+        if (client.stage == ClientStage::admitted) {
+            admitted.push_back({client.deviceName, client.host});
+        }
+    }
+    return admitted;
+}
+
 std::uint32_t ClientTable::watchedCount() const {
     std::lock_guard guard(lock_);
     return watched_.count();

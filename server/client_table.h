@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/sockets.h"
@@ -137,6 +138,14 @@ class ClientTable {
     std::optional<Clock::time_point> nextDeadline() const;
 
     bool hostIsAdmitted(const net::HostAddress& host) const;
+    // The name a client's Hello gave, as it came (for the user's list of pads).
+    void setDeviceName(ClientId id, std::string name);
+    // The admitted clients, in the order they came.
+    struct AdmittedClient {
+        std::string deviceName;
+        net::HostAddress host;
+    };
+    std::vector<AdmittedClient> admittedClients() const;
     std::uint32_t watchedCount() const;
     std::uint32_t waitingCount() const;  // not yet admitted
     std::uint32_t clientCount() const;
@@ -154,6 +163,7 @@ class ClientTable {
         FrameDecoder stream;
         OutputQueue output;
         Clock::time_point outputSince;  // when the queue last moved, or filled from empty
+        std::string deviceName;
     };
 
     Client* findLocked(ClientId id);

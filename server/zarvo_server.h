@@ -102,6 +102,9 @@ class ZarvoServer {
     // Watched client connections, pending or admitted.
     std::uint32_t clientCount() const;
     std::uint32_t admittedCount() const;
+    std::vector<ClientTable::AdmittedClient> admittedClients() const {
+        return clients_.admittedClients();
+    }
     bool hasServiceRegistration() const;
     bool isRunning() const;
 

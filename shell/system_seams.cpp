@@ -4,10 +4,11 @@
 
 namespace pellvane::shell {
 
-SystemSeams::SystemSeams(const keyboard::SystemKeyboardOptions& keyboardOptions)
+SystemSeams::SystemSeams(const keyboard::SystemKeyboardOptions& keyboardOptions,
+                         std::unique_ptr<dialogs::Dialogs> dialogs)
     : keyboardOptions_(keyboardOptions),
       desktop_(desktop::createSystemDesktop()),
-      dialogs_(dialogs::createSystemDialogs()),
+      dialogs_(dialogs != nullptr ? std::move(dialogs) : dialogs::createSystemDialogs()),
       controller_(platform::systemHid()) {}
 
 ApplicationSeams SystemSeams::seams() {

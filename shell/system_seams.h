@@ -14,7 +14,9 @@ namespace pellvane::shell {
 
 class SystemSeams {
   public:
-    explicit SystemSeams(const keyboard::SystemKeyboardOptions& keyboardOptions = {});
+    // `dialogs` replaces the system's own boxes when given.
+    explicit SystemSeams(const keyboard::SystemKeyboardOptions& keyboardOptions = {},
+                         std::unique_ptr<dialogs::Dialogs> dialogs = nullptr);
     SystemSeams(const SystemSeams&) = delete;
     SystemSeams& operator=(const SystemSeams&) = delete;
 

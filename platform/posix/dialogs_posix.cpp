@@ -137,19 +137,6 @@ bool isAgreement(std::string_view answer) {
     return word == "y" || word == "yes" || word == "ok";
 }
 
-bool asksQuestion(unsigned style) {
-    return (style & buttonMask) != okOnly;
-}
-
-int agreeingButton(unsigned style) {
-    const unsigned buttons = style & buttonMask;
-    return buttons == yesNo || buttons == yesNoCancel ? answerYes : answerOk;
-}
-
-int refusingButton(unsigned style) {
-    return (style & buttonMask) == yesNo ? answerNo : answerCancel;
-}
-
 std::string narrowed(const wchar_t* text) {
     std::string narrow;
     for (const wchar_t* p = text; p != nullptr && *p != L'\0'; ++p) {

@@ -6,6 +6,10 @@
 #include "platform/debug_output.h"
 #include "server/dnssd_binding.h"
 #include "shell/application.h"
+#include "shell/posix/desktop_dialogs.h"
+#include "shell/posix/desktop_loop.h"
+#include "shell/posix/desktop_start.h"
+#include "shell/posix/desktop_tray.h"
 #include "shell/posix/program_options.h"
 #include "shell/posix/quit_deadline.h"
 #include "shell/posix/signal_watcher.h"
@@ -19,6 +23,25 @@ namespace {
 // Long enough for an orderly end of both services; an open admission question is the one
 // thing that can hold the pad service's thread past it.
 constexpr std::chrono::seconds quitGrace{5};
+// How long start-up waits for the desktop's notification server to say what it can do.
+constexpr std::chrono::milliseconds notificationServerWait{2000};
+
+// The tray and notifications, where a session bus takes them; none otherwise.
+std::unique_ptr<pellvane::shell::DesktopTray> startDesktop(
+    pellvane::shell::DesktopDialogs& dialogs) {
+    using namespace pellvane;
+    std::unique_ptr<bus::Connection> bus = bus::openSessionBus();
+    if (bus == nullptr) {
+        return nullptr;
+    }
+    auto tray =
+        std::make_unique<shell::DesktopTray>(std::move(bus), dialogs, shell::iconThemePath(),
+                                             [] { std::fputs(shell::noTrayHint, stderr); });
+    if (!tray->start(notificationServerWait)) {
+        return nullptr;
+    }
+    return tray;
+}
 
 }  // namespace
 
@@ -41,8 +64,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     dnssd::LibraryScope dnssdLibrary;
-    shell::SystemSeams system(keyboard::SystemKeyboardOptions{
-        .printRecords = options.printKeys, .unicodeHexInput = options.unicodeHex});
+    auto ownedDialogs = std::make_unique<shell::DesktopDialogs>(shell::fallbackDialogs());
+    shell::DesktopDialogs& desktopDialogs = *ownedDialogs;
+    shell::SystemSeams system(
+        keyboard::SystemKeyboardOptions{.printRecords = options.printKeys,
+                                        .unicodeHexInput = options.unicodeHex},
+        std::move(ownedDialogs));
     const auto instanceGuard = shell::claimSingleInstance(system.dialogs());
     if (!instanceGuard) {
         return 0;
@@ -56,10 +83,19 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    std::unique_ptr<shell::DesktopTray> tray =
+        options.terminal ? nullptr : startDesktop(desktopDialogs);
     shell::Application application(system.seams());
     application.start();
-    shell::runTerminalLoop(application, events, stdout);
+    const shell::LoginStart loginStart;
+    const bool quit = tray != nullptr && shell::runDesktopLoop(application, events, *tray,
+                                                               desktopDialogs, loginStart, stdout);
+    if (!quit) {
+        tray.reset();  // the bus went away: the terminal goes on
+        shell::runTerminalLoop(application, events, stdout);
+    }
     application.shutDown();
+    tray.reset();
 
     watcher.stop();
     deadline.cancel();

@@ -15,6 +15,8 @@ ProgramOptions parseProgramOptions(int argc, const char* const* argv) {
             options.printKeys = true;
         } else if (argument == "--unicode-hex") {
             options.unicodeHex = true;
+        } else if (argument == "--terminal") {
+            options.terminal = true;
         } else if (argument == "--help" || argument == "-h") {
             options.help = true;
         } else {
@@ -29,7 +31,7 @@ ProgramOptions parseProgramOptions(int argc, const char* const* argv) {
 }
 
 const char* helpText() {
-    return "Usage: pellvane-server [--debug] [--print-keys] [--unicode-hex]\n"
+    return "Usage: pellvane-server [--debug] [--print-keys] [--unicode-hex] [--terminal]\n"
            "\n"
            "Lets a pad app on a phone or tablet act as a keyboard and a gamepad for this\n"
            "computer. The pad service (_kesp._tcp) and the channel service (_kespchan._tcp,\n"
@@ -39,6 +41,13 @@ const char* helpText() {
            "\n"
            "Keys are typed on a virtual keyboard (/dev/uinput) as on a US keyboard layout;\n"
            "the gamepad moves the virtual controller that pellvane-vpad presents.\n"
+           "\n"
+           "On a desktop (a session bus, a tray that shows StatusNotifierItems) the program\n"
+           "has a tray icon whose menu shows the channel port and the connected pads and\n"
+           "offers Disconnect, Start at login, About and Quit; a device that asks to\n"
+           "connect is a notification with Allow and Refuse (or a dialog box), and the\n"
+           "menu holds the question too. Elsewhere, or with --terminal, it is a terminal\n"
+           "program:\n"
            "\n"
            "While it runs:\n"
            "  - standard output shows \"Channel server port: N\" at start and whenever the\n"
@@ -66,6 +75,7 @@ const char* helpText() {
            "  --unicode-hex  type characters that the US layout lacks as Ctrl+Shift+U\n"
            "                 sequences, which IBus and GTK applications compose (other\n"
            "                 applications get those keys); without it they are not typed\n"
+           "  --terminal     no tray and no notifications, even on a desktop\n"
            "  --help         show this text and exit\n";
 }
 

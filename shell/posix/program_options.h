@@ -1,4 +1,5 @@
-// The Linux program's command line: --debug, --print-keys, --unicode-hex and --help.
+// The Linux program's command line: --debug, --print-keys, --unicode-hex, --terminal and
+// --help.
 #pragma once
 
 #include <string>
@@ -12,6 +13,8 @@ struct ProgramOptions {
     // Type the characters that the US layout lacks as Ctrl+Shift+U sequences.
     bool unicodeHex = false;
     bool help = false;
+    // Keep to the terminal even on a desktop: no tray, questions on standard input.
+    bool terminal = false;
     // Set when the command line is not understood; the program says so and exits 2.
     std::string error;
 };
