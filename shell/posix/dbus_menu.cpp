@@ -129,6 +129,11 @@ bus::Reply DbusMenu::getGroupProperties(const bus::Message& call) const {
     const std::vector<std::string> names = stringsOf(call.body[1]);
     std::vector<Value> found;
     for (const Value& id : call.body[0].items) {
+        if (id.number == rootId) {
+            found.push_back(Value::structure(
+                {Value::int32(rootId),
+                 propertyMap({{"children-display", Value::string("submenu")}}, names)}));
+        }
         for (const MenuItem& item : items_) {
             if (item.id == id.number) {
                 found.push_back(Value::structure(

@@ -106,7 +106,7 @@ e2e_start_server() {
     (
         # env changes directory inside the namespace: nsenter's --wd would keep the folder
         # as the host sees it, beneath any mount that the test made there.
-        e2e_exec server env --chdir="${e2e_server_cwd:-$e2e_work/cwd}" -u DISPLAY \
+        e2e_exec server env --chdir="${e2e_server_cwd:-$e2e_work/cwd}" -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS \
             XDG_RUNTIME_DIR="$e2e_work/runtime" \
             PELLVANE_SYSFS_ROOT="$e2e_work/no-hid/sys" PELLVANE_DEV_ROOT="$e2e_work/no-hid/dev" \
             "${e2e_sanitizer_env[@]}" "$@" "$e2e_server_program" --debug \
