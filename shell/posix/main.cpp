@@ -11,6 +11,7 @@
 #include "shell/posix/signal_watcher.h"
 #include "shell/posix/terminal_events.h"
 #include "shell/posix/terminal_loop.h"
+#include "shell/posix/vpad_launcher.h"
 #include "shell/single_instance.h"
 #include "shell/system_seams.h"
 
@@ -56,10 +57,16 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The virtual game controller (pellvane-vpad, a child process) comes first: the services
+    // look for it once, as they start. It goes after them, at the end.
+    shell::VpadLauncher vpad;
+    vpad.start();
+
     shell::Application application(system.seams());
     application.start();
     shell::runTerminalLoop(application, events, stdout);
     application.shutDown();
+    vpad.stop();
 
     watcher.stop();
     deadline.cancel();
