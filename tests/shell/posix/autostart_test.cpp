@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -97,6 +98,26 @@ TEST(AutostartTest, ExecQuotesReservedCharactersAndEscapesTwice) {
         EXPECT_FALSE(shell::desktopExecValue(unwritable)) << unwritable;
         EXPECT_FALSE(shell::enableAutostartFor(unwritable).empty());
     }
+}
+
+TEST(AutostartTest, TheWrittenEntryPassesTheDesktopEntryCheck) {
+#ifndef PELLVANE_DESKTOP_FILE_VALIDATE
+    GTEST_SKIP() << "desktop-file-validate is not installed (desktop-file-utils)";
+#else
+    TemporaryDirectory folder;
+    ScopedEnvironment variable("XDG_CONFIG_HOME", folder.path().c_str());
+    ASSERT_EQ(shell::enableAutostartFor("/opt/My \"Apps\"/50% $off/pellvane-server"), "");
+    const std::string command = std::string(PELLVANE_DESKTOP_FILE_VALIDATE) + " '" +
+                                shell::autostartFilePath()->string() + "' 2>&1";
+    std::string said;
+    std::FILE* checker = ::popen(command.c_str(), "r");
+    ASSERT_NE(checker, nullptr);
+    for (int c; (c = std::fgetc(checker)) != EOF;) {
+        said += static_cast<char>(c);
+    }
+    EXPECT_EQ(::pclose(checker), 0) << said;
+    EXPECT_EQ(said, "");
+#endif
 }
 
 TEST(AutostartTest, FailuresAreReported) {
