@@ -45,7 +45,8 @@ class VpadLauncherTest : public ::testing::Test {
 
     VpadLauncher::Settings settings(const std::string& body) {
         const fs::path script = folder.file("fake-vpad");
-        std::ofstream(script) << "#!/bin/bash\ncd \"$FAKE_VPAD_FOLDER\" || exit 9\n" << body << "\n";
+        std::ofstream(script) << "#!/bin/bash\ncd \"$FAKE_VPAD_FOLDER\" || exit 9\n"
+                              << body << "\n";
         fs::permissions(script, fs::perms::owner_all);
         VpadLauncher::Settings settings;
         settings.program = script.string();
