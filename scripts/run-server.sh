@@ -8,13 +8,13 @@
 # runs either) and an avahi-daemon of its own that publishes on the loopback interface only,
 # so that nothing leaves the machine, and stops them again when the server ends.
 #
-# The virtual game controller: pellvane-vpad (beside the program) is started first when
-# /dev/uhid and /dev/uinput can be opened, and stopped when the server ends. As root the
-# script first installs the udev rule (scripts/udev/70-pellvane.rules) and loads the
-# uhid and uinput modules. Where a virtual controller is present already, none is started.
+# The virtual game controller: the program itself starts pellvane-vpad (beside it) when
+# /dev/uhid and /dev/uinput can be opened and no virtual controller is present, and stops it
+# when it ends. As root the script first installs the udev rule
+# (scripts/udev/70-pellvane.rules) and loads the uhid and uinput modules, so that it can.
 #
 # PELLVANE_SERVER=<path> runs that program instead of building (an ASan build, say);
-# PELLVANE_VPAD=<path> that pellvane-vpad.
+# PELLVANE_VPAD=<path> makes the program start that pellvane-vpad.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -52,18 +52,16 @@ else
     cmake --build build/linux -j2 --target pellvane-server pellvane-pad pellvane-vpad
     server=build/linux/pellvane-server
 fi
-vpad=${PELLVANE_VPAD:-$(dirname "$server")/pellvane-vpad}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pellvane-run.XXXXXX")
 dbus_pid=""
 avahi_pid=""
 server_pid=""
-vpad_pid=""
 lo_multicast_was_off=""
 
 clean_up() {
     local pid
-    for pid in "$server_pid" "$vpad_pid" "$avahi_pid" "$dbus_pid"; do
+    for pid in "$server_pid" "$avahi_pid" "$dbus_pid"; do
         [[ -n $pid ]] || continue
         kill -TERM "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
@@ -75,12 +73,6 @@ clean_up() {
 }
 trap clean_up EXIT
 
-# A hidraw node of the virtual controller (vendor 0x00FF, product 0xBACC) exists.
-controller_present() {
-    grep -qs '^HID_ID=[0-9A-Fa-f]*:000000FF:0000BACC$' \
-        "${PELLVANE_SYSFS_ROOT:-/sys}"/class/hidraw/*/device/uevent
-}
-
 install_udev_rule() {
     local rule=scripts/udev/70-pellvane.rules target=/etc/udev/rules.d/70-pellvane.rules
     command -v udevadm >/dev/null || return 0  # no udev on this machine
@@ -91,23 +83,13 @@ install_udev_rule() {
         udevadm trigger --subsystem-match=misc --subsystem-match=hidraw 2>/dev/null || true
 }
 
-start_vpad() {
-    local dev=${PELLVANE_DEV_ROOT:-/dev}
-    controller_present && return 0
+# What the program needs to start pellvane-vpad: the rights on /dev/uhid and /dev/uinput,
+# and the modules behind them.
+prepare_controller_devices() {
     if [[ $(id -u) -eq 0 && -z ${PELLVANE_DEV_ROOT:-} ]]; then
         install_udev_rule
         modprobe -a uhid uinput 2>/dev/null || true
     fi
-    if [[ ! -w $dev/uhid || ! -w $dev/uinput ]]; then
-        say "no virtual game controller: $dev/uhid and $dev/uinput cannot be opened"
-        say "(the README's \"Access without root\" says how to allow it)."
-        return 0
-    fi
-    # Its own lines go to standard error, so that standard output stays the program's.
-    "$vpad" >&2 &
-    vpad_pid=$!
-    # The server looks for the controller once, as it starts.
-    wait_until 5 controller_present || say "pellvane-vpad did not present the controller"
 }
 
 # In the background so that what the script started can be stopped afterwards; standard
@@ -145,15 +127,12 @@ if ! avahi_answers; then
     own_avahi=yes
 fi
 
-start_vpad
+prepare_controller_devices
 
 if [[ -z $own_avahi ]]; then
-    if [[ -z $vpad_pid ]]; then
-        rm -rf "$work"
-        trap - EXIT
-        exec "$server" "$@"
-    fi
-    run_server "$@"
+    rm -rf "$work"
+    trap - EXIT
+    exec "$server" "$@"
 fi
 
 say "no avahi-daemon answers on this machine: starting one of our own that publishes on the"

@@ -39,6 +39,7 @@ requirements=(
   "python3: python3"
   "git: git"
   "clang-format: clang-format"
+  "desktop-file-utils: desktop-file-validate"
   "qemu-system-x86: qemu-system-x86_64"
   "busybox-static: /bin/busybox"
   "cpio: cpio"

@@ -38,6 +38,7 @@
 #include "platform/hid_report_descriptor.h"
 #include "platform/posix/device_paths.h"
 #include "platform/posix/file_descriptor.h"
+#include "platform/posix/hidraw_presence.h"
 
 namespace pellvane::platform {
 namespace {
@@ -144,6 +145,26 @@ std::optional<HidAttributes> attributesFromUevent(std::string_view uevent) {
         return HidAttributes{*vendor, *product};
     }
     return std::nullopt;
+}
+
+// No hidraw class folder means no hidraw device (the module is not loaded): an empty set.
+bool listNodes(std::vector<std::string>& nodes) {
+    DIR* folder = ::opendir(classFolder().c_str());
+    if (folder == nullptr) {
+        return errno == ENOENT;
+    }
+    std::vector<std::pair<unsigned long, std::string>> numbered;
+    while (const dirent* entry = ::readdir(folder)) {
+        if (const auto number = nodeNumber(entry->d_name)) {
+            numbered.emplace_back(*number, entry->d_name);
+        }
+    }
+    ::closedir(folder);
+    std::sort(numbered.begin(), numbered.end());
+    for (auto& entry : numbered) {
+        nodes.push_back(std::move(entry.second));
+    }
+    return true;
 }
 
 // An open node; its descriptor closes when the last user lets go, so a write that is under
@@ -336,26 +357,6 @@ class PosixHid final : public Hid {
         }
     }
 
-    // No hidraw class folder means no hidraw device (the module is not loaded): an empty set.
-    static bool listNodes(std::vector<std::string>& nodes) {
-        DIR* folder = ::opendir(classFolder().c_str());
-        if (folder == nullptr) {
-            return errno == ENOENT;
-        }
-        std::vector<std::pair<unsigned long, std::string>> numbered;
-        while (const dirent* entry = ::readdir(folder)) {
-            if (const auto number = nodeNumber(entry->d_name)) {
-                numbered.emplace_back(*number, entry->d_name);
-            }
-        }
-        ::closedir(folder);
-        std::sort(numbered.begin(), numbered.end());
-        for (auto& entry : numbered) {
-            nodes.push_back(std::move(entry.second));
-        }
-        return true;
-    }
-
     std::optional<std::string> nodeAt(HidInterfaceSet set, std::uint32_t index) {
         std::lock_guard guard(lock_);
         const auto found = sets_.find(set);
@@ -381,6 +382,18 @@ class PosixHid final : public Hid {
 };
 
 }  // namespace
+
+bool hidrawDevicePresent(std::uint16_t vendorId, std::uint16_t productId) {
+    std::vector<std::string> nodes;
+    if (!listNodes(nodes)) {
+        return false;
+    }
+    return std::any_of(nodes.begin(), nodes.end(), [&](const std::string& node) {
+        const auto uevent = readSmallFile(deviceFile(node, "uevent"), ueventLimit);
+        const auto found = uevent ? attributesFromUevent(*uevent) : std::nullopt;
+        return found && found->vendorId == vendorId && found->productId == productId;
+    });
+}
 
 Hid& systemHid() {
     static PosixHid hid;

@@ -6,6 +6,7 @@
 #include "platform/debug_output.h"
 #include "server/dnssd_binding.h"
 #include "shell/application.h"
+#include "shell/posix/autostart.h"
 #include "shell/posix/desktop_dialogs.h"
 #include "shell/posix/desktop_loop.h"
 #include "shell/posix/desktop_start.h"
@@ -15,6 +16,7 @@
 #include "shell/posix/signal_watcher.h"
 #include "shell/posix/terminal_events.h"
 #include "shell/posix/terminal_loop.h"
+#include "shell/posix/vpad_launcher.h"
 #include "shell/single_instance.h"
 #include "shell/system_seams.h"
 
@@ -85,9 +87,19 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<shell::DesktopTray> tray =
         options.terminal ? nullptr : startDesktop(desktopDialogs);
+    // The virtual game controller (pellvane-vpad, a child process) comes first: the services
+    // look for it once, as they start. It goes after them, at the end.
+    shell::VpadLauncher vpad;
+    vpad.start();
+
     shell::Application application(system.seams());
     application.start();
-    const shell::LoginStart loginStart;
+    const shell::LoginStart loginStart{
+        .enabled = [] { return shell::autostartEnabled(); },
+        .set =
+            [](bool enable) {
+                return (enable ? shell::enableAutostart() : shell::disableAutostart()).empty();
+            }};
     const bool quit = tray != nullptr && shell::runDesktopLoop(application, events, *tray,
                                                                desktopDialogs, loginStart, stdout);
     if (!quit) {
@@ -95,6 +107,7 @@ int main(int argc, char** argv) {
         shell::runTerminalLoop(application, events, stdout);
     }
     application.shutDown();
+    vpad.stop();
     tray.reset();
 
     watcher.stop();

@@ -10,6 +10,7 @@
 #include "controller/controller_discovery.h"
 #include "controller/virtual_controller.h"
 #include "platform/hid.h"
+#include "platform/posix/hidraw_presence.h"
 #include "tests/controller/gamepad_message.h"
 #include "tests/controller/posix/fake_hid_tree.h"
 #include "tests/support/debug_capture.h"
@@ -136,6 +137,22 @@ TEST(LinuxHid, NoHidrawClassMeansNoInterfaces) {
     EXPECT_EQ(capture.lines(),
               std::vector<std::string>({"\n....looking for our HID device\n",
                                         "Failure: Could not find our HID device \n"}));
+}
+
+TEST(LinuxHid, PresenceNeedsOnlyTheSysfsEntry) {
+    FakeHidTree tree;
+    const auto present = [] {
+        return platform::hidrawDevicePresent(controllerVendorId, controllerProductId);
+    };
+    EXPECT_FALSE(present());
+    tree.addNode("hidraw0", keyboardUevent(), keyboardDescriptor());
+    tree.addNode("hidraw1", "DRIVER=hid-generic\n", keyboardDescriptor());
+    EXPECT_FALSE(present());
+    tree.addControllerNode("hidraw2", 2);
+    tree.removeDeviceFile("hidraw2");  // present even where this user cannot open it
+    EXPECT_TRUE(present());
+    std::filesystem::remove_all(tree.sysfsRoot() + "/class/hidraw");
+    EXPECT_FALSE(present());
 }
 
 TEST(LinuxHid, BrokenNodesSayWhyAndTheSearchGoesOn) {

@@ -4,8 +4,8 @@
 # its own on loopback only, says so, announces the services there, and at the end stops all
 # it started and switches loopback multicast off again; where an avahi-daemon runs, it just
 # runs the program with that one. Where the device files of uhid and uinput can be opened,
-# it starts pellvane-vpad first (here a stand-in that presents a controller's sysfs entry),
-# waits for the controller and stops it when the program ends.
+# the program starts pellvane-vpad first (here a stand-in that presents a controller's sysfs
+# entry), waits for the controller and stops it when it ends.
 set -u
 source "$(dirname "$(readlink -f "$0")")/e2e_common.sh"
 readonly run_script=$(readlink -f "$e2e_here/../../../scripts/run-server.sh")
@@ -69,7 +69,7 @@ found=$(e2e_found_port _kespchan._tcp) || e2e_fail "the channel service is not a
 e2e_stop_server TERM 10
 [[ $e2e_server_status -eq 0 ]] || e2e_fail "the program ended with $e2e_server_status"
 
-e2e_step "the device files can be opened: pellvane-vpad first, stopped with the program"
+e2e_step "the device files can be opened: the program starts pellvane-vpad first and stops it"
 devices=$e2e_work/devices
 mkdir -p "$devices/sys/class/hidraw" "$devices/dev"
 touch "$devices/dev/uhid" "$devices/dev/uinput"
@@ -88,7 +88,7 @@ chmod +x "$e2e_work/fake-vpad.sh"
 start_script server with-vpad PELLVANE_VPAD="$e2e_work/fake-vpad.sh" \
     PELLVANE_SYSFS_ROOT="$devices/sys" PELLVANE_DEV_ROOT="$devices/dev"
 [[ $(cat "$devices/vpad.state") == present ]] || e2e_fail "the program started before the controller was present"
-! grep -q 'no virtual game controller' "$e2e_work/with-vpad.err" || e2e_fail "the script did not start pellvane-vpad"
+! grep -q 'no virtual game controller' "$e2e_work/with-vpad.err" || e2e_fail "the program did not start pellvane-vpad"
 e2e_stop_server TERM 10
 [[ $e2e_server_status -eq 0 ]] || e2e_fail "the script ended with $e2e_server_status"
 e2e_wait 5 grep -q stopped "$devices/vpad.state" || e2e_fail "pellvane-vpad was not stopped"
