@@ -1,7 +1,8 @@
 // Modal message boxes with no owner window. Windows shows MessageBoxA/MessageBoxW; the
 // POSIX build writes "Pellvane Server: " and the text to standard error and, for a box
-// that asks a question, reads the answer as one line of standard input. A question can be
-// withdrawn from another thread.
+// that asks a question, reads the answer as one line of standard input (on a desktop,
+// platform/posix/dialog_program.h shows them with a dialog program instead). A question can
+// be withdrawn from another thread.
 #pragma once
 
 #include <memory>

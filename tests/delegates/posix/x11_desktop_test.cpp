@@ -21,6 +21,7 @@
 #include "delegates/process_naming.h"
 #include "server/zarvo_server.h"
 #include "tests/delegates/delegate_test_support.h"
+#include "tests/delegates/posix/private_x_server.h"
 #include "tests/support/debug_capture.h"
 
 namespace pellvane::testing {
@@ -110,10 +111,10 @@ class X11DesktopTest : public ::testing::Test {
         if (!xlib_.load()) {
             GTEST_SKIP() << "libX11 cannot be loaded";
         }
-        if (::access("/usr/bin/Xvfb", X_OK) != 0) {
+        if (!PrivateXServer::installed()) {
             GTEST_SKIP() << "no Xvfb";
         }
-        const std::optional<std::string> display = startServer();
+        const std::optional<std::string> display = server_.start();
         if (!display) {
             GTEST_SKIP() << "Xvfb did not start";
         }
@@ -132,57 +133,11 @@ class X11DesktopTest : public ::testing::Test {
         if (display_ != nullptr) {
             xlib_.closeDisplay(display_);
         }
-        stopServer();
+        server_.stop();
         if (previousDisplay_) {
             ::setenv("DISPLAY", previousDisplay_->c_str(), 1);
         } else {
             ::unsetenv("DISPLAY");
-        }
-    }
-
-    // Waits for Xvfb to write its display number to the pipe once it accepts connections.
-    std::optional<std::string> startServer() {
-        int pipeEnds[2];
-        if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
-            return std::nullopt;
-        }
-        server_ = ::fork();
-        if (server_ == 0) {
-            ::dup2(pipeEnds[1], 3);
-            const int quiet = ::open("/dev/null", O_WRONLY);
-            ::dup2(quiet, 1);
-            ::dup2(quiet, 2);
-            ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0",
-                    "640x480x24", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(pipeEnds[1]);
-        std::string number;
-        pollfd ready{pipeEnds[0], POLLIN, 0};
-        const auto deadline = std::chrono::steady_clock::now() + 15s;
-        while (std::chrono::steady_clock::now() < deadline && ::poll(&ready, 1, 100) >= 0) {
-            if ((ready.revents & (POLLIN | POLLHUP)) == 0) {
-                continue;
-            }
-            char c = 0;
-            if (::read(pipeEnds[0], &c, 1) != 1 || c == '\n') {
-                break;
-            }
-            number += c;
-        }
-        ::close(pipeEnds[0]);
-        if (number.empty()) {
-            stopServer();
-            return std::nullopt;
-        }
-        return ":" + number;
-    }
-
-    void stopServer() {
-        if (server_ > 0) {
-            ::kill(server_, SIGTERM);
-            ::waitpid(server_, nullptr, 0);
-            server_ = -1;
         }
     }
 
@@ -226,7 +181,7 @@ class X11DesktopTest : public ::testing::Test {
     }
 
     TestXlib xlib_;
-    pid_t server_ = -1;
+    PrivateXServer server_;
     std::optional<std::string> previousDisplay_;
     void* display_ = nullptr;
     unsigned long root_ = 0;
@@ -365,7 +320,7 @@ TEST_F(X11DesktopTest, WindowsThatAreGoneAndAServerThatIsGoneEndNothing) {
 
     xlib_.closeDisplay(display_);
     display_ = nullptr;
-    stopServer();
+    server_.stop();
     EXPECT_EQ(desktop->foregroundWindow(), desktop::noWindow);
     EXPECT_EQ(desktop->topWindow(), desktop::noWindow);
     EXPECT_EQ(desktop->windowProcessId(other), 0u);
@@ -375,7 +330,7 @@ TEST_F(X11DesktopTest, WindowsThatAreGoneAndAServerThatIsGoneEndNothing) {
     EXPECT_TRUE(list->records.empty());
 
     // A display that is there again is found again, a second or more after the loss.
-    const std::optional<std::string> again = startServer();
+    const std::optional<std::string> again = server_.start();
     ASSERT_TRUE(again);
     ::setenv("DISPLAY", again->c_str(), 1);
     display_ = xlib_.openDisplay(again->c_str());
