@@ -133,9 +133,4 @@ class Connection {
 // another); null without the library or a bus to reach.
 std::unique_ptr<Connection> openSessionBus(const char* libraryName = nullptr);
 
-// Text from elsewhere made fit for a bus string, which must be valid UTF-8 without NUL
-// (the bus drops a connection that sends anything else): each byte of a malformed
-// sequence becomes U+FFFD.
-std::string validUtf8(std::string_view text);
-
 }  // namespace pellvane::bus

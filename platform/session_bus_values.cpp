@@ -28,41 +28,6 @@ Value container(Value::Kind kind, std::vector<Value> items) {
     return value;
 }
 
-// The length of the well-formed UTF-8 sequence at the start of `text`, 0 when malformed
-// (overlong forms, surrogates and code points past U+10FFFF included).
-std::size_t sequenceLength(std::string_view text) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead >= 0x01 && lead < 0x80) {
-        return 1;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;  // NUL, a continuation byte, or a lead that no valid text has
-    }
-    if (text.size() < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
-
 }  // namespace
 
 Value Value::byteValue(std::uint8_t value) {
@@ -187,23 +152,6 @@ Reply Reply::error(std::string name, std::string text) {
 Reply Reply::unknownMethod(const Message& call) {
     return error("org.freedesktop.DBus.Error.UnknownMethod",
                  "No method " + call.interface + "." + call.member + " here");
-}
-
-std::string validUtf8(std::string_view text) {
-    static constexpr std::string_view replacement = "\xEF\xBF\xBD";
-    std::string valid;
-    valid.reserve(text.size());
-    while (!text.empty()) {
-        const std::size_t length = sequenceLength(text);
-        if (length == 0) {
-            valid.append(replacement);
-            text.remove_prefix(1);
-            continue;
-        }
-        valid.append(text.substr(0, length));
-        text.remove_prefix(length);
-    }
-    return valid;
 }
 
 }  // namespace pellvane::bus

@@ -105,18 +105,6 @@ unsigned buttons(unsigned style) {
     return style & buttonMask;
 }
 
-bool asksQuestion(unsigned style) {
-    return buttons(style) != okOnly;
-}
-
-int agreeingButton(unsigned style) {
-    return buttons(style) == yesNo || buttons(style) == yesNoCancel ? answerYes : answerOk;
-}
-
-int refusingButton(unsigned style) {
-    return buttons(style) == yesNo ? answerNo : answerCancel;
-}
-
 unsigned icon(unsigned style) {
     return style & 0xF0;
 }

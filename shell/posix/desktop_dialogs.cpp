@@ -5,31 +5,12 @@
 
 #include <string_view>
 
+#include "platform/posix/utf8_text.h"
+
 namespace pellvane::shell {
 namespace {
 
 constexpr std::string_view admissionSuffix = " requested to connect, accept connection?";
-
-void appendUtf8(std::string& out, char32_t code) {
-    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        code = 0xFFFD;
-    }
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
 
 std::string orEmpty(const char* text) {
     return text == nullptr ? std::string() : std::string(text);
@@ -42,14 +23,6 @@ std::string questionDevice(const std::string& question) {
         return question.substr(0, question.size() - admissionSuffix.size());
     }
     return question;
-}
-
-std::string utf8Of(const wchar_t* text) {
-    std::string utf8;
-    for (const wchar_t* p = text; p != nullptr && *p != L'\0'; ++p) {
-        appendUtf8(utf8, static_cast<char32_t>(*p));
-    }
-    return utf8;
 }
 
 DesktopDialogs::DesktopDialogs(std::unique_ptr<dialogs::Dialogs> fallback)
@@ -69,8 +42,9 @@ int DesktopDialogs::messageBox(const char* text, const char* caption, unsigned s
 }
 
 int DesktopDialogs::messageBox(const wchar_t* text, const wchar_t* caption, unsigned style) {
-    return dialogs::asksQuestion(style) ? ask(utf8Of(text), utf8Of(caption), style)
-                                        : inform(utf8Of(text), utf8Of(caption), style);
+    return dialogs::asksQuestion(style)
+               ? ask(posix::utf8FromWide(text), posix::utf8FromWide(caption), style)
+               : inform(posix::utf8FromWide(text), posix::utf8FromWide(caption), style);
 }
 
 int DesktopDialogs::ask(const std::string& text, const std::string& caption, unsigned style) {

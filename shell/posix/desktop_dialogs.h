@@ -89,7 +89,5 @@ class DesktopDialogs final : public dialogs::Dialogs {
 // The device named in an admission question ("NAME requested to connect, ..."); the whole
 // text for any other question.
 std::string questionDevice(const std::string& question);
-// UTF-8 of wide text; code points that are not characters become U+FFFD.
-std::string utf8Of(const wchar_t* text);
 
 }  // namespace pellvane::shell

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/posix/utf8_text.h"
 #include "platform/printable_text.h"
-#include "platform/session_bus.h"
 
 namespace pellvane::shell {
 namespace {
@@ -88,7 +88,7 @@ std::string accessKeyLabel(const std::string& windowsLabel) {
 }
 
 std::string deviceLabel(const std::string& name) {
-    const std::string printable = printableText(bus::validUtf8(name));
+    const std::string printable = printableText(posix::validUtf8(name));
     std::string label;
     for (char c : printable) {
         if (c == '_') {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/posix/utf8_text.h"
+
 namespace pellvane::shell {
 namespace {
 
@@ -73,14 +75,14 @@ std::uint64_t DesktopNotifications::show(const Notice& notice, Outcome outcome) 
     std::vector<std::string> actions;
     for (const auto& [key, label] : notice.actions) {
         actions.push_back(key);
-        actions.push_back(bus::validUtf8(label));
+        actions.push_back(posix::validUtf8(label));
     }
-    const std::string body = bus::validUtf8(notice.body);
+    const std::string body = posix::validUtf8(notice.body);
     std::vector<Value> arguments{
         Value::string(applicationName),
         Value::uint32(0),
         Value::string(iconName),
-        Value::string(bus::validUtf8(notice.summary)),
+        Value::string(posix::validUtf8(notice.summary)),
         Value::string(bodyMarkup_ ? escapedMarkup(body) : body),
         Value::stringArray(actions),
         Value::propertyMap(

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/posix/dialog_program.h"
+
 namespace pellvane::shell {
 namespace {
 
@@ -22,7 +24,8 @@ bool holdsIcon(const std::filesystem::path& theme) {
 }  // namespace
 
 std::unique_ptr<dialogs::Dialogs> fallbackDialogs() {
-    return dialogs::createSystemDialogs();
+    std::unique_ptr<dialogs::Dialogs> program = dialogs::createDialogProgramDialogs();
+    return program != nullptr ? std::move(program) : dialogs::createSystemDialogs();
 }
 
 std::string iconThemePath() {

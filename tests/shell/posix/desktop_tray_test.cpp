@@ -195,16 +195,7 @@ TEST(DesktopDialogsFallback, TheMenuEndsTheBoxAndAClosedQuestionStaysRefused) {
     EXPECT_EQ(closed.get(), dialogs::answerCancel);
 }
 
-TEST(SessionBusText, MalformedUtf8BecomesReplacementCharactersAndGoodTextStays) {
-    EXPECT_EQ(bus::validUtf8("pad \xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xAE"),
-              "pad \xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xAE");
-    // A lone continuation, an overlong slash, a surrogate, a cut sequence and a NUL.
-    EXPECT_EQ(bus::validUtf8(std::string("\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82|\0", 13)),
-              "\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|"
-              "\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD");
-}
-
-TEST(SessionBusText, HostAddressesAreWrittenInTheirShortestForm) {
+TEST(HostText, HostAddressesAreWrittenInTheirShortestForm) {
     net::HostAddress v4;
     v4.bytes = {192, 0, 2, 7};
     EXPECT_EQ(net::hostText(v4), "192.0.2.7");
