@@ -5,7 +5,8 @@
 # program's items; a pad's Hello raises one notification with Allow and Refuse, and clicking
 # Allow admits it, Refuse refuses; a Disconnect from the menu with a question open withdraws
 # the notification; Start at login writes and removes the autostart file; Quit from the menu
-# ends the program.
+# ends the program. Without a notification server, a zenity dialog asks instead, and the menu
+# can answer it.
 set -u
 source "$(dirname "$(readlink -f "$0")")/e2e_common.sh"
 for command in Xvfb xfce4-panel xdotool import dbus-send; do
@@ -26,9 +27,26 @@ desktop_env=(DISPLAY="$display" HOME="$desktop/home" XDG_CONFIG_HOME="$desktop/c
 pv_netns_spawn server "$e2e_work/xvfb.log" Xvfb "$display" -nolisten tcp -screen 0 1024x600x24
 e2e_wait 10 pv_netns_exec server env DISPLAY="$display" xdpyinfo >/dev/null 2>&1 ||
     e2e_fail "Xvfb did not start"
-# Programs that the bus starts on demand (Xfce's settings store) get the desktop's folders.
-pv_netns_spawn server "$e2e_work/session-bus.log" env "${desktop_env[@]}" dbus-daemon --session --nofork \
-    --address="unix:path=$e2e_work/runtime/bus"
+# The bus starts only Xfce's settings store on demand, with the desktop's folders: a
+# notification server that the test ended must stay gone.
+mkdir -p "$desktop/services"
+cp /usr/share/dbus-1/services/org.xfce.Xfconf.service "$desktop/services/"
+cat >"$desktop/session.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$e2e_work/runtime/bus</listen>
+  <servicedir>$desktop/services</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+pv_netns_spawn server "$e2e_work/session-bus.log" env "${desktop_env[@]}" dbus-daemon \
+    --config-file="$desktop/session.conf" --nofork
 e2e_wait 10 test -S "$e2e_work/runtime/bus" || e2e_fail "the session bus did not start"
 desktop_env+=(DBUS_SESSION_BUS_ADDRESS="unix:path=$e2e_work/runtime/bus")
 
@@ -44,6 +62,7 @@ bus_has() {
 }
 
 pv_netns_spawn server "$e2e_work/notifyd.log" env "${desktop_env[@]}" "$notifyd"
+notifyd_pid=$PV_NETNS_LAST_PID
 pv_netns_spawn server "$e2e_work/panel.log" env "${desktop_env[@]}" xfce4-panel
 e2e_wait 20 bus_has org.kde.StatusNotifierWatcher || e2e_fail "the panel's watcher is not on the bus"
 e2e_wait 20 bus_has org.freedesktop.Notifications || e2e_fail "the notification server is not on the bus"
@@ -167,4 +186,33 @@ e2e_wait 10 e2e_server_ended || e2e_fail "the program did not end after Quit"
 wait "$e2e_server_pid"
 status=$?
 [[ $status -eq 0 ]] || e2e_fail "the program ended with $status"
+
+e2e_step "without a notification server a zenity dialog asks, and the menu answers it too"
+kill "$notifyd_pid"
+e2e_wait 10 eval '! bus_has org.freedesktop.Notifications' || e2e_fail "the notification server stayed"
+# The first program's end left its input pipe closed; the next one gets a new one.
+exec {e2e_server_feed}>&-
+rm -f "$e2e_work/server.in"
+e2e_start_server server "${desktop_env[@]}"
+e2e_wait 10 find_item || e2e_fail "the second program has no StatusNotifierItem"
+pad_port=$(e2e_found_port _kesp._tcp) || e2e_fail "the pad service is not announced again"
+dialog_shown() {
+    in_desktop xdotool search --onlyvisible --name '^Pellvane Server$' >/dev/null 2>&1
+}
+e2e_client zenity-pad "$server_ipv4" "$pad_port"
+e2e_client_send zenity-pad "hello zenity-pad"
+e2e_wait 10 dialog_shown || e2e_fail "no dialog asked"
+in_desktop xdotool search --onlyvisible --name '^Pellvane Server$' windowfocus --sync key Return
+e2e_client_saw zenity-pad '^message 3 ' || e2e_fail "Enter in the dialog did not refuse"
+e2e_wait 10 eval '! dialog_shown' || e2e_fail "the dialog stayed after its answer"
+
+e2e_client menu-pad "$server_ipv6" "$pad_port"
+e2e_client_send menu-pad "hello menu-pad"
+e2e_wait 10 dialog_shown || e2e_fail "no dialog asked about the second pad"
+e2e_wait 5 layout_has "Allow menu-pad" || e2e_fail "the menu does not hold the dialog's question"
+click 301
+e2e_client_saw menu-pad '^message 2 ' || e2e_fail "Allow in the menu did not admit"
+e2e_wait 10 eval '! dialog_shown' || e2e_fail "the dialog stayed after the menu answered"
+e2e_stop_server TERM 10
+[[ $e2e_server_status -eq 0 ]] || e2e_fail "the second program ended with $e2e_server_status"
 echo "PASS"
