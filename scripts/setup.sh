@@ -40,6 +40,15 @@ requirements=(
   "git: git"
   "clang-format: clang-format"
   "desktop-file-utils: desktop-file-validate"
+  # The Linux desktop of the tests: a panel whose systray hosts StatusNotifierItems, a
+  # notification server with actions, a dialog program, clicks and screenshots. The program
+  # reaches the session bus through libsystemd.
+  "libsystemd0:"
+  "xfce4-panel: xfce4-panel"
+  "xfce4-notifyd: /usr/lib/x86_64-linux-gnu/xfce4/notifyd/xfce4-notifyd"
+  "zenity: zenity"
+  "xdotool: xdotool"
+  "imagemagick: import convert"
   "qemu-system-x86: qemu-system-x86_64"
   "busybox-static: /bin/busybox"
   "cpio: cpio"

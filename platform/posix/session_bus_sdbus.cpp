@@ -296,10 +296,9 @@ class SdBusConnection final : public Connection {
   public:
     SdBusConnection(SdBusLibrary library, SdBus* bus) : library_(library), bus_(bus) {}
 
-    ~SdBusConnection() override {
-        library_.flushCloseUnref(bus_);
-        dynlib::close(library_.handle);
-    }
+    // The library stays loaded: what it keeps for the process (its caches, the handlers
+    // of its threads' exits) must not point into unmapped code.
+    ~SdBusConnection() override { library_.flushCloseUnref(bus_); }
 
     SdBusConnection(const SdBusConnection&) = delete;
     SdBusConnection& operator=(const SdBusConnection&) = delete;
