@@ -10,6 +10,7 @@
 #include "platform/sockets.h"
 #include "shell/posix/dbus_menu.h"
 #include "shell/posix/desktop_dialogs.h"
+#include "shell/posix/status_notifier_item.h"
 #include "tests/fakes/fake_dialogs.h"
 #include "tests/shell/posix/fake_session_bus.h"
 #include "tests/support/eventually.h"
@@ -91,6 +92,51 @@ TEST(DbusMenu, ThePanelReadsTheLayoutAndAClickReachesOnlyAnItemThatIsThere) {
     EXPECT_FALSE(click(shell::allowItem).errorName.empty());
     EXPECT_EQ(chosen, std::vector{MenuCommand::quit});
     EXPECT_FALSE(call("GetLayout", {Value::string("wrong")}).errorName.empty());
+}
+
+// A panel started after the program still gets the icon; without one the user hears once
+// how to get it.
+TEST(StatusNotifierItem, RegistersAgainWithEachNewWatcherAndTellsOnceThatThereIsNone) {
+    FakeSessionBus bus;
+    int toldNoTray = 0;
+    shell::StatusNotifierItem item(bus, "", [&] { ++toldNoTray; });
+    ASSERT_TRUE(item.publish());
+    ASSERT_EQ(bus.count("RegisterStatusNotifierItem"), 1);
+    EXPECT_EQ(bus.calls.back().arguments, std::vector{Value::string(bus.names.back())});
+    const auto fail = [&] {
+        bus::Message error;
+        error.type = bus::MessageType::error;
+        error.errorName = "org.freedesktop.DBus.Error.ServiceUnknown";
+        for (auto& call : bus.calls) {
+            if (call.onReply) {
+                auto handler = std::move(call.onReply);
+                call.onReply = nullptr;
+                handler(error);
+            }
+        }
+    };
+    fail();
+    EXPECT_EQ(toldNoTray, 1);
+    const auto watcherAppears = [&] {
+        bus.deliver("org.freedesktop.DBus", "NameOwnerChanged",
+                    {Value::string(shell::StatusNotifierItem::watcherName), Value::string(""),
+                     Value::string(":1.77")});
+    };
+    watcherAppears();
+    ASSERT_EQ(bus.count("RegisterStatusNotifierItem"), 2);
+    fail();
+    EXPECT_EQ(toldNoTray, 1);
+    watcherAppears();
+    bus.reply("RegisterStatusNotifierItem", {});
+    EXPECT_TRUE(item.registered());
+    item.setNeedsAttention(true);
+    EXPECT_EQ(bus.signals.back().member, "NewStatus");
+    EXPECT_EQ(
+        bus.invoke(
+               shell::StatusNotifierItem::objectPath, "org.freedesktop.DBus.Properties", "Get",
+               {Value::string(shell::StatusNotifierItem::interfaceName), Value::string("Status")})
+            .body,
+        std::vector{Value::variant(Value::string("NeedsAttention"))});
 }
 
 // The tray on a fake bus whose notification server has buttons, and a question asked from
