@@ -18,6 +18,8 @@ TEST(ProgramOptionsTest, KnownOptions) {
     EXPECT_TRUE(parse({}).error.empty());
     EXPECT_TRUE(parse({"--debug"}).debug);
     EXPECT_TRUE(parse({"--help"}).help);
+    EXPECT_FALSE(parse({}).terminal);
+    EXPECT_TRUE(parse({"--terminal"}).terminal);
     const auto both = parse({"--debug", "--help"});
     EXPECT_TRUE(both.debug && both.help);
 }
