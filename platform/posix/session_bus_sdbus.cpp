@@ -424,10 +424,21 @@ class SdBusConnection final : public Connection {
         Message message;
         std::uint8_t type = 0;
         library_.getType(raw, &type);
-        message.type = type == typeMethodCall     ? MessageType::methodCall
-                       : type == typeMethodReturn ? MessageType::methodReturn
-                       : type == typeMethodError  ? MessageType::error
-                                                  : MessageType::signal;
+        switch (type) {
+            case typeMethodCall:
+                message.type = MessageType::methodCall;
+                break;
+            case typeMethodReturn:
+                message.type = MessageType::methodReturn;
+                break;
+            case typeMethodError:
+                message.type = MessageType::error;
+                break;
+            case typeSignal:
+            default:
+                message.type = MessageType::signal;
+                break;
+        }
         message.sender = orEmpty(library_.getSender(raw));
         message.path = orEmpty(library_.getPath(raw));
         message.interface = orEmpty(library_.getInterface(raw));
