@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "platform/posix/file_descriptor.h"
 #include "platform/posix/utf8_text.h"
@@ -250,6 +251,14 @@ class DialogProgramDialogs final : public Dialogs {
           wakeReader_(std::move(wakeReader)),
           wakeWriter_(std::move(wakeWriter)) {}
 
+    ~DialogProgramDialogs() override {
+        std::lock_guard guard(stateLock_);
+        for (const pid_t box : boxes_) {
+            ::kill(box, SIGTERM);
+            reap(box);
+        }
+    }
+
     DialogProgramDialogs(const DialogProgramDialogs&) = delete;
     DialogProgramDialogs& operator=(const DialogProgramDialogs&) = delete;
 
@@ -289,15 +298,27 @@ class DialogProgramDialogs final : public Dialogs {
         return ask(arguments(text, caption, style), style);
     }
 
-    // A plain box is no question: closeQuestions() leaves it, and boxes do not wait for
-    // each other. zenity exits 1 both for a closed window and for a display it cannot
-    // open, so only 0 counts as shown.
+    // A plain box is no question: closeQuestions() leaves it, and nobody waits for it to
+    // be closed. The program starts, shows an error it could not avoid and goes on, as
+    // would a thread that reports a failure; the box stays until its reader closes it, and
+    // is reaped afterwards (or ended with the program).
     int tell(const Arguments& arguments) {
+        reapClosedBoxes();
         const pid_t child = spawnProgram(program_.path, arguments, variables_);
         if (child < 0) {
             return boxFailed;
         }
-        return exitedWith(reap(child), 0) ? answerOk : boxFailed;
+        std::lock_guard guard(stateLock_);
+        boxes_.push_back(child);
+        return answerOk;
+    }
+
+    void reapClosedBoxes() {
+        std::lock_guard guard(stateLock_);
+        std::erase_if(boxes_, [](pid_t box) {
+            int status = 0;
+            return ::waitpid(box, &status, WNOHANG) != 0;  // ended, or not ours any more
+        });
     }
 
     int ask(const Arguments& arguments, unsigned style) {
@@ -393,8 +414,9 @@ class DialogProgramDialogs final : public Dialogs {
     const DialogProgram program_;
     const std::vector<std::string> variables_;
     std::mutex questionTurn_;        // held by the question being asked
-    std::mutex stateLock_;           // guards child_ and withdrawals_
+    std::mutex stateLock_;           // guards child_, withdrawals_ and boxes_
     pid_t child_ = -1;               // the open question's program, until it is reaped
+    std::vector<pid_t> boxes_;       // plain boxes' programs, until they are reaped
     std::uint64_t withdrawals_ = 0;  // closeQuestions() calls so far
     // A byte tells the asking thread to look at withdrawals_.
     posix::FileDescriptor wakeReader_;

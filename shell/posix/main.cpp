@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     dnssd::LibraryScope dnssdLibrary;
-    auto ownedDialogs = std::make_unique<shell::DesktopDialogs>(shell::fallbackDialogs());
+    auto ownedDialogs = std::make_unique<shell::DesktopDialogs>(
+        options.terminal ? dialogs::createSystemDialogs() : shell::fallbackDialogs());
     shell::DesktopDialogs& desktopDialogs = *ownedDialogs;
     shell::SystemSeams system(
         keyboard::SystemKeyboardOptions{.printRecords = options.printKeys,

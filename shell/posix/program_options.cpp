@@ -75,7 +75,8 @@ const char* helpText() {
            "  --unicode-hex  type characters that the US layout lacks as Ctrl+Shift+U\n"
            "                 sequences, which IBus and GTK applications compose (other\n"
            "                 applications get those keys); without it they are not typed\n"
-           "  --terminal     no tray and no notifications, even on a desktop\n"
+           "  --terminal     no tray, no notifications and no dialogs, even on a desktop:\n"
+           "                 questions are asked on the terminal\n"
            "  --help         show this text and exit\n";
 }
 

@@ -31,6 +31,7 @@ e2e_server_pid=""
 e2e_server_feed=""
 e2e_work=""
 e2e_server_cwd=""  # the program's working directory; the test's cwd folder unless set
+e2e_server_options=()  # the program's options beyond --debug
 
 e2e_fail() {
     echo "FAIL: $*" >&2
@@ -109,7 +110,7 @@ e2e_start_server() {
         e2e_exec server env --chdir="${e2e_server_cwd:-$e2e_work/cwd}" -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS \
             XDG_RUNTIME_DIR="$e2e_work/runtime" \
             PELLVANE_SYSFS_ROOT="$e2e_work/no-hid/sys" PELLVANE_DEV_ROOT="$e2e_work/no-hid/dev" \
-            "${e2e_sanitizer_env[@]}" "$@" "$e2e_server_program" --debug \
+            "${e2e_sanitizer_env[@]}" "$@" "$e2e_server_program" --debug "${e2e_server_options[@]}" \
             <"$e2e_work/$name.in" >"$e2e_work/$name.out" 2>"$e2e_work/$name.err"
     ) &
     e2e_server_pid=$!

@@ -64,6 +64,8 @@ window=$(event_window)
 on_display xprop -id "$window" -f _NET_WM_PID 32c -set _NET_WM_PID "$sleeper" ||
     e2e_fail "cannot stamp the window"
 
+# The questions stay on the terminal, where the test answers them.
+e2e_server_options=(--terminal)
 e2e_start_server server DISPLAY="$display"
 pad_port=$(e2e_found_port _kesp._tcp) || e2e_fail "the pad service is not announced"
 

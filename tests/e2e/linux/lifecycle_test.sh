@@ -44,7 +44,8 @@ grep -q '^Controller NOT OPENED!$' "$e2e_work/first.err" || e2e_fail "no control
 e2e_step "a second copy is refused"
 (
     cd "$e2e_work/cwd" &&
-        pv_netns_exec server env XDG_RUNTIME_DIR="$e2e_work/runtime" timeout 10 \
+        pv_netns_exec server env -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS \
+            XDG_RUNTIME_DIR="$e2e_work/runtime" timeout 10 \
             "$e2e_server_program" </dev/null >"$e2e_work/second.out" 2>"$e2e_work/second.err"
 )
 status=$?
