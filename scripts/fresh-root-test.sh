@@ -11,15 +11,12 @@
 # not exist yet, on a file system that allows devices and programs); --mirror overrides the
 # Debian mirror, which is otherwise the one that this machine's apt sources name.
 #
-# The root is entered with unshare, a bind mount of the root onto itself and pivot_root,
-# with /proc, /sys, /dev, /dev/pts and a tmpfs /run mounted. A plain chroot would not do:
-# `ip netns exec` needs the root to be a mount point, and `nsenter`, which the tests use to
-# enter their namespaces, would leave a chroot for the machine's own root. The run also gets
-# a process namespace of its own, so that afterwards it can tell whether anything it
-# started still runs, and so that nothing does once it ends.
+# The root is made and entered as scripts/fresh-root.sh describes; the run's process
+# namespace of its own lets it tell afterwards whether anything it started still runs.
 set -euo pipefail
 
 repository=$(cd "$(dirname "$0")/.." && pwd)
+source "$repository/scripts/fresh-root.sh"
 keep=""
 mirror=""
 root=""
@@ -43,48 +40,11 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-# The mirror of the first deb822 stanza (a paragraph of "Field: value" lines) whose types
-# include deb and whose suites include bookworm itself.
-deb822_mirror() {
-  local line types="" suites="" uris=""
-  while IFS= read -r line || [ -n "$line" ]; do
-    case $line in
-      "#"*) continue ;;
-      Types:*) types=${line#Types:} ;;
-      Suites:*) suites=${line#Suites:} ;;
-      URIs:*) uris=${line#URIs:} ;;
-    esac
-    if [ -z "${line//[[:space:]]/}" ]; then
-      types="" suites="" uris=""
-    elif [[ " $types " == *" deb "* && " $suites " == *" bookworm "* && -n ${uris// /} ]]; then
-      set -- $uris
-      echo "$1"
-      return 0
-    fi
-  done
-  return 1
-}
-
-# The first Debian mirror that the apt sources name for bookworm, in either source format.
-apt_mirror() {
-  local file
-  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$file" ] || continue
-    awk '$1 == "deb" {
-      for (i = 2; i < NF; i++) if ($i ~ /^[a-z]+:\/\// && $(i + 1) == "bookworm") { print $i; exit }
-    }' "$file"
-  done
-  for file in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$file" ] || continue
-    deb822_mirror <"$file" || true
-  done
-}
-
 [ "$(id -u)" -eq 0 ] || { say "must run as root"; exit 1; }
 for tool in debootstrap git unshare pivot_root mount; do
   command -v "$tool" >/dev/null || { say "needs $tool (apt-get install debootstrap git util-linux mount)"; exit 1; }
 done
-[ -n "$mirror" ] || mirror=$(apt_mirror | head -n 1)
+[ -n "$mirror" ] || mirror=$(pellvane_root_mirror)
 [ -n "$mirror" ] || { say "no bookworm mirror in the apt sources; give one with --mirror"; exit 1; }
 commit=$(git -C "$repository" rev-parse HEAD)
 if [ -n "$(git -C "$repository" status --porcelain)" ]; then
@@ -109,21 +69,13 @@ trap clean_up EXIT
 
 started=$SECONDS
 say "making a minimal Debian 12 in $root from $mirror"
-debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1 || {
+pellvane_root_make "$root" "$mirror" "$root.debootstrap.log" || {
   tail -n 30 "$root.debootstrap.log" >&2
   say "debootstrap failed; its log is $root.debootstrap.log"
   exit 1
 }
 rm -f "$root.debootstrap.log"
 say "root made in $((SECONDS - started)) s"
-
-# What an installed Debian has and a debootstrapped root lacks.
-cat >"$root/etc/hosts" <<'HOSTS'
-127.0.0.1	localhost
-::1		localhost ip6-localhost ip6-loopback
-ff02::1		ip6-allnodes
-ff02::2		ip6-allrouters
-HOSTS
 
 git clone --quiet --no-checkout "$repository" "$root/root/pellvane"
 git -C "$root/root/pellvane" checkout --quiet --detach "$commit"
@@ -132,37 +84,21 @@ say "clone of $commit in /root/pellvane"
 # Inside: pid 1 of the new process namespace runs the test command, then lists what of the
 # processes the run started is still there (it should be nothing).
 inside='
-  set -u
-  root=$1
-  mount --bind "$root" "$root"
-  mount -t proc proc "$root/proc"
-  mount --rbind /sys "$root/sys"
-  mount --rbind /dev "$root/dev"
-  mountpoint -q "$root/dev/pts" || mount -t devpts devpts "$root/dev/pts"
-  mount -t tmpfs -o mode=0755 tmpfs "$root/run"
-  cd "$root"
-  mkdir -p .old-root
-  pivot_root . .old-root
-  umount -l /.old-root
-  rmdir /.old-root
-  exec chroot . /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin /bin/bash -c "
-      cd /root/pellvane && CI=true bash .ci/run </dev/null
-      status=\$?
-      sleep 1
-      left=\$(for name in Xvfb wineserver avahi dbus-daemon; do pgrep -a \$name; done)
-      if [ -n \"\$left\" ]; then
-        echo \"fresh-root-test: still running after the test command:\"
-        echo \"\$left\"
-        [ \$status -ne 0 ] || status=1
-      fi
-      exit \$status"
+  cd /root/pellvane && CI=true bash .ci/run </dev/null
+  status=$?
+  sleep 1
+  left=$(for name in Xvfb wineserver avahi dbus-daemon; do pgrep -a $name; done)
+  if [ -n "$left" ]; then
+    echo "fresh-root-test: still running after the test command:"
+    echo "$left"
+    [ $status -ne 0 ] || status=1
+  fi
+  exit $status
 '
 say "running the test command in the root"
 tested=$SECONDS
 status=0
-unshare --mount --propagation private --pid --fork -- /bin/sh -c "$inside" fresh-root "$root" ||
-  status=$?
+pellvane_root_enter "$root" "$inside" || status=$?
 minutes=$(((SECONDS - tested + 30) / 60))
 if [ $status -eq 0 ]; then
   say "PASSED: the test command passed in a fresh root in $minutes min"

@@ -33,8 +33,8 @@ requirements=(
   "avahi-utils: avahi-browse"
   "libavahi-compat-libdnssd1:"
   "iproute2: ip tc"
-  "util-linux: nsenter unshare"
-  "mount: mount"
+  "util-linux: mountpoint nsenter pivot_root unshare"
+  "mount: mount umount"
   "procps: ps"
   "python3: python3"
   "git: git"
@@ -54,11 +54,18 @@ requirements=(
   "cpio: cpio"
   "kmod: depmod modprobe"
   "binutils: strip"
+  # The Debian package: CPack's DEB generator finds the programs with file and their
+  # libraries with dpkg-shlibdeps; lintian checks it; the install test makes a root.
+  "dpkg-dev: dpkg-shlibdeps"
+  "file: file"
+  "lintian: lintian"
+  "debootstrap: debootstrap"
+  "tar: tar"
   # Part of every Debian system; listed so that the check knows every command.
   "bash: bash"
   "dash: sh"
-  "coreutils: basename cat chmod cp dirname env head id install ln ls mkdir mkfifo mktemp od
-    readlink realpath rm seq sleep sort tail tee test timeout tr wc"
+  "coreutils: basename cat chmod chroot cp dirname env head id install ln ls mkdir mkfifo mktemp
+    mv od readlink realpath rm rmdir seq sleep sort tail tee test timeout tr wc"
   "findutils: find xargs"
   "grep: grep"
   "sed: sed"
@@ -66,7 +73,7 @@ requirements=(
   "hostname: hostname"
   "libc-bin: getconf ldd"
   "apt: apt-get"
-  "dpkg: dpkg-deb"
+  "dpkg: dpkg dpkg-deb dpkg-query"
   "gzip: gzip"
   "diffutils: cmp"
 )

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the native suite, the same suite under ASan+UBSan and
-# under TSan, the Windows build under Wine, the fuzzers, and the DNS-SD and end-to-end tests.
+# under TSan, the Windows build under Wine, the fuzzers, the DNS-SD and end-to-end tests, and
+# the Debian package installed in a fresh Debian root.
 # Ends with the native suite's ctest summary; exits non-zero when any stage failed.
 # What it starts (an Xvfb, the Wine prefix's wineserver) it stops again, however it ends.
 set -uo pipefail
@@ -24,13 +25,21 @@ trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
 failed=()
+# A stage's command fails with a non-zero exit code, or says with 77 that it was skipped
+# (the package install test without root, say); each stage's end line gives its run time.
 stage() {
-  local name=$1
+  local name=$1 status=0 started=$SECONDS
   shift
   echo "=== $name"
-  if ! "$@"; then
+  "$@" || status=$?
+  local took="$(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"
+  if [ $status -eq 0 ]; then
+    echo "=== $name: passed in $took"
+  elif [ $status -eq 77 ]; then
+    echo "=== $name: skipped"
+  else
     failed+=("$name")
-    echo "=== $name: FAILED"
+    echo "=== $name: FAILED after $took"
   fi
 }
 
@@ -72,6 +81,7 @@ if [ -x fuzz/run-all.sh ]; then
 fi
 stage "Native build" configure_and_build linux build/linux
 stage "Native tests" run_ctest build/linux
+stage "Debian package install" bash scripts/package-install-test.sh
 
 if [ ${#failed[@]} -gt 0 ]; then
   echo "Failed stages: ${failed[*]}"
