@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/posix/utf8_text.h"
+
 namespace pellvane::shell {
 namespace {
 
@@ -34,46 +36,18 @@ std::optional<std::filesystem::path> absoluteFolder(const char* variable) {
 // Well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF) without
 // control characters other than those the string type can escape.
 bool writableInEntry(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        if (lead < 0x80) {
-            if ((lead < 0x20 && lead != '\t' && lead != '\n' && lead != '\r') || lead == 0x7F) {
-                return false;
-            }
-            ++at;
-            continue;
-        }
-        std::size_t length = 0;
-        char32_t value = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            value = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            value = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            value = lead & 0x07;
-        } else {
+    if (posix::validUtf8(text) != text) {
+        return false;
+    }
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        const bool c0 = byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
+        // C1 controls, U+0080 to U+009F, are C2 80 to C2 9F in UTF-8.
+        const bool c1 = byte == 0xC2 && at + 1 < text.size() &&
+                        static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+        if (c0 || byte == 0x7F || c1) {
             return false;
         }
-        if (text.size() - at < length) {
-            return false;
-        }
-        for (std::size_t i = 1; i < length; ++i) {
-            const auto next = static_cast<unsigned char>(text[at + i]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            value = (value << 6) | (next & 0x3F);
-        }
-        const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
-        if (overlong || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF ||
-            (value >= 0x80 && value <= 0x9F)) {
-            return false;
-        }
-        at += length;
     }
     return true;
 }

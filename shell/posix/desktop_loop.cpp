@@ -14,11 +14,6 @@ namespace {
 constexpr char aboutCaption[] = "Informazioni su Pellvane";
 constexpr char aboutText[] = "Pellvane, versione 1.0\nCopyright (C) 2026";
 
-void showChannelPort(std::FILE* output, std::uint16_t port) {
-    std::fprintf(output, "Channel server port: %d\n", static_cast<int>(port));
-    std::fflush(output);
-}
-
 int waitTime(const DesktopTray& tray) {
     const int busTimeout = tray.busTimeoutMs();
     const int interval = static_cast<int>(portCheckInterval.count());

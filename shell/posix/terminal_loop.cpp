@@ -4,15 +4,11 @@
 #include <optional>
 
 namespace pellvane::shell {
-namespace {
 
 void showChannelPort(std::FILE* output, std::uint16_t port) {
     std::fprintf(output, "Channel server port: %d\n", static_cast<int>(port));
-    // Whoever reads the port (a person, a script) must see it now, not at exit.
     std::fflush(output);
 }
-
-}  // namespace
 
 void runTerminalLoop(Application& application, TerminalEvents& events, std::FILE* output) {
     std::uint16_t shownPort = application.channelPort();

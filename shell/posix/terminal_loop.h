@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 
 #include "shell/application.h"
@@ -13,6 +14,10 @@ namespace pellvane::shell {
 // How often the channel port is looked at; a restart of the channel service shows within it.
 // Once a second keeps an idle program from waking more often than that.
 inline constexpr std::chrono::milliseconds portCheckInterval{1000};
+
+// "Channel server port: N", flushed: whoever reads the port (a person, a script) must see
+// it now, not at exit.
+void showChannelPort(std::FILE* output, std::uint16_t port);
 
 // Prints "Channel server port: N" at once and again whenever the port changes; returns
 // when Quit is asked for.
