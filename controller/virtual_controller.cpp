@@ -43,7 +43,7 @@ void VirtualController::closeController() {
     closeLocked();
 }
 
-void VirtualController::returnToRest() {
+void VirtualController::lastPadGone() {
     std::lock_guard guard(lock_);
     returnToRestLocked();
 }

@@ -23,7 +23,7 @@ class VirtualController final : public GamepadController {
     int openController() override;
     // Returns to rest first, so that nothing stays held on the device.
     void closeController() override;
-    void returnToRest() override;
+    void lastPadGone() override;
     bool isOpen() const override;
     void handleGamepadEvent(const wire::GamepadEventBody& event) override;
 

@@ -44,7 +44,7 @@ void ZarvoConnDelegateW32::serverDidAdmitClient(ZarvoServer* server) {
 
 void ZarvoConnDelegateW32::serverDidStop(ZarvoServer* server) {
     // Every pad is gone, and the loop that handled their events has ended.
-    controller_.returnToRest();
+    controller_.lastPadGone();
     questions_.reopen();
     injector_.resume();
     retry_.serverDidStop(server);
@@ -60,7 +60,7 @@ void ZarvoConnDelegateW32::serverDidLoseHost(ZarvoServer*, const net::HostAddres
                                              bool lastClient) {
     injector_.releaseHost(host);
     if (lastClient) {
-        controller_.returnToRest();
+        controller_.lastPadGone();
     }
 }
 
@@ -103,6 +103,10 @@ void ZarvoConnDelegateW32::serverDidReceiveMessageFrom(ZarvoServer* server, Rece
             debug::output(L"Delegate: none event!\n");
             break;
     }
+}
+
+int ZarvoConnDelegateW32::startController() {
+    return controller_.startController();
 }
 
 int ZarvoConnDelegateW32::openController() {

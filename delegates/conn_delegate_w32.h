@@ -41,6 +41,8 @@ class ZarvoConnDelegateW32 final : public ZarvoConnectionDelegate {
                            bool lastClient) override;
     void serverWillStop(ZarvoServer* server) override;
 
+    // At start-up, before the servers: 1 when there is a controller to use.
+    int startController();
     int openController();
     void closeController();
     // Types one key message on the calling thread; the service queues them instead.

@@ -33,7 +33,7 @@ void Application::start() {
     // Initialised again now that the socket library is up: the host name needs it.
     padServer_.init(nullptr, padServiceType, padServiceDomain);
     connectionDelegate_.resetRetryCount(&padServer_);
-    const int controllerOpen = connectionDelegate_.openController();
+    const int controllerOpen = connectionDelegate_.startController();
     applyMarkerFileRule(controllerOpen != 0, seams_.dialogs, markerDirectory_);
     padServer_.setDelegate(&connectionDelegate_);
     // A failed start has reached the delegate already, which retried or told the user.

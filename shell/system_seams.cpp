@@ -1,5 +1,6 @@
 #include "shell/system_seams.h"
 
+#include "platform/gamepad_bus.h"
 #include "platform/hid.h"
 
 namespace pellvane::shell {
@@ -9,7 +10,9 @@ SystemSeams::SystemSeams(const keyboard::SystemKeyboardOptions& keyboardOptions,
     : keyboardOptions_(keyboardOptions),
       desktop_(desktop::createSystemDesktop()),
       dialogs_(dialogs != nullptr ? std::move(dialogs) : dialogs::createSystemDialogs()),
-      controller_(platform::systemHid()) {}
+      hidController_(platform::systemHid()),
+      busController_(platform::systemGamepadBus()),
+      controller_(hidController_, busController_) {}
 
 ApplicationSeams SystemSeams::seams() {
     if (keyboard_ == nullptr) {

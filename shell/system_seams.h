@@ -1,10 +1,13 @@
-// The real keyboard, desktop, dialogs and virtual controller of this computer, created
+// The real keyboard, desktop, dialogs and virtual controller of this computer (the HID
+// device of the controller's driver, or else an Xbox 360 controller on a bus), created
 // once by the program's entry and handed to the Application.
 #pragma once
 
 #include <memory>
 
+#include "controller/preferred_controller.h"
 #include "controller/virtual_controller.h"
+#include "controller/xbox360_controller.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/keyboard.h"
@@ -30,7 +33,9 @@ class SystemSeams {
     std::unique_ptr<keyboard::Keyboard> keyboard_;  // null until seams() is first called
     std::unique_ptr<desktop::Desktop> desktop_;
     std::unique_ptr<dialogs::Dialogs> dialogs_;
-    VirtualController controller_;
+    VirtualController hidController_;
+    Xbox360Controller busController_;
+    PreferredController controller_;
 };
 
 }  // namespace pellvane::shell

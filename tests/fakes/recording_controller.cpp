@@ -42,7 +42,7 @@ void RecordingController::closeController() {
     open_ = false;
 }
 
-void RecordingController::returnToRest() {
+void RecordingController::lastPadGone() {
     std::lock_guard guard(mutex_);
     ++restCalls_;
 }

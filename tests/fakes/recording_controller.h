@@ -29,7 +29,7 @@ class RecordingController : public GamepadController {
 
     int openController() override;
     void closeController() override;
-    void returnToRest() override;
+    void lastPadGone() override;
     bool isOpen() const override;
     void handleGamepadEvent(const wire::GamepadEventBody& event) override;
 
