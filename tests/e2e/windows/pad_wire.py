@@ -17,7 +17,9 @@ APP_NAME = 4
 KEY_DOWN = 5
 KEY_UP = 6
 CHANNEL_EVENT = 7
+GAMEPAD_EVENT = 8
 UDP_INFO = 9
+GAMEPAD_BUTTON = 2
 
 NO_VALUE = 0xFFFFFFFF
 
@@ -52,6 +54,11 @@ def key_message(kind, entries):
 
 def typed_character(kind, character):
     return key_message(kind, [(ord(character), NO_VALUE)])
+
+
+def gamepad_button(button, value):
+    body = struct.pack("<IIIf", GAMEPAD_BUTTON, 1, button, value)
+    return message(GAMEPAD_EVENT, 0, body)
 
 
 def channel_event(payload):

@@ -285,6 +285,7 @@ def case_startup(session):
     check(session.helper.tray_icon_present(window), "the tray icon is there")
     check(TRAY_ADD_TRACE in server.stderr(), "the icon was added with the first version's size")
     check("Controller NOT OPENED!" in server.stderr(), "the missing controller is traced")
+    check("Gamepad bus: not found" in server.stderr(), "the real probe finds no gamepad bus")
 
     check(session.helper.succeeds("post-command", IDM_ABOUT), "About command posted")
     about = session.helper.answer_box("Pellvane, versione 1.0", "ok",
@@ -350,6 +351,9 @@ def case_admission(session):
     check(key_lines(keys_file) == [], "keys are dropped while another application is wanted")
 
     client.send(pad_wire.app_name("<generic>"))
+    # With no controller at all, gamepad events are dropped and the keys after them arrive.
+    client.send(pad_wire.gamepad_button(0, 1.0))
+    client.send(pad_wire.gamepad_button(0, 0.0))
     for character in "Hi":
         client.send(pad_wire.typed_character(pad_wire.KEY_DOWN, character))
         client.send(pad_wire.typed_character(pad_wire.KEY_UP, character))
