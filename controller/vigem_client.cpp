@@ -51,11 +51,14 @@ bool BusClient::connect() {
             continue;
         }
         handle_ = handle;
+        absenceReported_ = false;
         busLine("Gamepad bus: connected\n");
         return true;
     }
-    if (paths.empty()) {
+    // Said once until a bus turns up: each admission without one looks again.
+    if (paths.empty() && !absenceReported_) {
         busLine("Gamepad bus: not found\n");
+        absenceReported_ = true;
     }
     return false;
 }

@@ -60,6 +60,7 @@ class BusClient {
     RequestLimits limits_;
     platform::BusHandle handle_ = platform::nullBusHandle;
     std::uint32_t serial_ = 0;  // 0 while nothing is plugged in
+    bool absenceReported_ = false;
 };
 
 }  // namespace pellvane::vigem
