@@ -38,6 +38,12 @@ void setButton(ControllerState& state, std::uint32_t button, bool pressed) {
     }
 }
 
+ControllerState restControllerState() {
+    ControllerState state;
+    resetControllerState(&state);
+    return state;
+}
+
 bool isButtonSet(const ControllerState& state, std::uint32_t button) {
     return button < ControllerState::buttonCount &&
            (state.bytes[buttonByte(button)] & buttonMask(button)) != 0;

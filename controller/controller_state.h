@@ -25,6 +25,8 @@ struct ControllerState {
 
 // Axes at 127, hat at 8, every button released. A null state is left alone.
 void resetControllerState(ControllerState* state);
+// A state in that rest position.
+ControllerState restControllerState();
 
 // `button` must be below ControllerState::buttonCount; other indices are ignored.
 void setButton(ControllerState& state, std::uint32_t button, bool pressed);

@@ -12,16 +12,10 @@ namespace {
 // anyway: a stalled bus costs memory no more than this.
 constexpr std::size_t queuedReportLimit = 64;
 
-ControllerState restState() {
-    ControllerState rest;
-    resetControllerState(&rest);
-    return rest;
-}
-
 }  // namespace
 
 Xbox360Controller::Xbox360Controller(platform::GamepadBus& bus, vigem::RequestLimits limits)
-    : client_(bus, limits), state_(restState()) {}
+    : client_(bus, limits), state_(restControllerState()) {}
 
 Xbox360Controller::~Xbox360Controller() {
     closeController();
@@ -52,7 +46,7 @@ int Xbox360Controller::openController() {
         debug::output(L"QuibController already open!\n");
         return 1;
     }
-    state_ = restState();
+    state_ = restControllerState();
     triggers_ = {};
     ++generation_;
     if (!enqueueLocked(Job::Kind::plugIn, xusb::reportFor(state_, triggers_))) {
@@ -91,7 +85,7 @@ void Xbox360Controller::restAndUnplugLocked() {
         return;
     }
     const xusb::Report before = xusb::reportFor(state_, triggers_);
-    state_ = restState();
+    state_ = restControllerState();
     triggers_ = {};
     const xusb::Report rest = xusb::reportFor(state_, triggers_);
     if (before != rest) {

@@ -13,12 +13,6 @@ namespace {
 using testing::axesEvent;
 using testing::buttonEvent;
 
-ControllerState restState() {
-    ControllerState state;
-    resetControllerState(&state);
-    return state;
-}
-
 TEST(AxisConversion, TruncatesTheSinglePrecisionProductAndKeepsTheLowByte) {
     EXPECT_EQ(axisByte(0.0f), 0);
     EXPECT_EQ(axisByte(0.5f), 127);
@@ -61,7 +55,7 @@ TEST(AxisSlotTable, EvenIdsFillTheUpperHalfAndOddIdsTheLower) {
 }
 
 TEST(GamepadEvents, AxisPairsLandInTheirSlots) {
-    ControllerState state = restState();
+    ControllerState state = restControllerState();
     EXPECT_EQ(applyGamepadEvent(axesEvent({{0, 1.0f}, {1, 0.0f}}), state), EventOutcome::report);
     EXPECT_EQ(state.bytes[7], 255);
     EXPECT_EQ(state.bytes[0], 0);
@@ -74,35 +68,35 @@ TEST(GamepadEvents, AxisPairsLandInTheirSlots) {
 
 TEST(GamepadEvents, EveryAxisIdReachesItsSlot) {
     for (std::uint32_t id = 0; id < 14; ++id) {
-        ControllerState state = restState();
+        ControllerState state = restControllerState();
         ASSERT_EQ(applyGamepadEvent(axesEvent({{id, 1.0f}}), state), EventOutcome::report);
-        ControllerState expected = restState();
+        ControllerState expected = restControllerState();
         expected.bytes[axisSlotTable[id]] = 255;
         EXPECT_EQ(state, expected) << id;
     }
 }
 
 TEST(GamepadEvents, LaterPairForTheSameAxisWins) {
-    ControllerState state = restState();
+    ControllerState state = restControllerState();
     applyGamepadEvent(axesEvent({{3, 0.0f}, {3, 1.0f}}), state);
     EXPECT_EQ(state.bytes[1], 255);
 }
 
 TEST(GamepadEvents, UnknownAxisIdChangesNothingButStillAsksForAReport) {
-    ControllerState state = restState();
+    ControllerState state = restControllerState();
     EXPECT_EQ(applyGamepadEvent(axesEvent({{14, 1.0f}}), state), EventOutcome::report);
     EXPECT_EQ(applyGamepadEvent(axesEvent({{0xFFFFFFFF, 1.0f}}), state), EventOutcome::report);
-    EXPECT_EQ(state, restState());
+    EXPECT_EQ(state, restControllerState());
 }
 
 TEST(GamepadEvents, ButtonsSetAndClearTheirBitOnly) {
-    ControllerState state = restState();
+    ControllerState state = restControllerState();
     ASSERT_EQ(applyGamepadEvent(buttonEvent(19, 1.0f), state), EventOutcome::report);
     EXPECT_EQ(state.bytes[16], 0x80);
     ASSERT_EQ(applyGamepadEvent(buttonEvent(19, 1.0f), state), EventOutcome::report);
     EXPECT_EQ(state.bytes[16], 0x80);
     ASSERT_EQ(applyGamepadEvent(buttonEvent(19, 0.0f), state), EventOutcome::report);
-    EXPECT_EQ(state, restState());
+    EXPECT_EQ(state, restControllerState());
 
     applyGamepadEvent(buttonEvent(0, 0.5f), state);
     EXPECT_EQ(state.bytes[14], 0x18);
@@ -113,7 +107,7 @@ TEST(GamepadEvents, ButtonsSetAndClearTheirBitOnly) {
 
 TEST(GamepadEvents, EachButtonHasItsOwnBit) {
     for (std::uint32_t button = 0; button < 20; ++button) {
-        ControllerState state = restState();
+        ControllerState state = restControllerState();
         applyGamepadEvent(buttonEvent(button, 1.0f), state);
         const std::uint32_t bits =
             state.bytes[14] | (state.bytes[15] << 8) | (state.bytes[16] << 16);
@@ -122,18 +116,18 @@ TEST(GamepadEvents, EachButtonHasItsOwnBit) {
 }
 
 TEST(GamepadEvents, RejectedEventsLeaveTheStateAlone) {
-    ControllerState state = restState();
+    ControllerState state = restControllerState();
     EXPECT_EQ(applyGamepadEvent(buttonEvent(20, 1.0f), state), EventOutcome::dropped);
     EXPECT_EQ(applyGamepadEvent(buttonEvent(0xFFFFFFFF, 1.0f), state), EventOutcome::dropped);
     EXPECT_EQ(applyGamepadEvent({wire::gamepadButton, {}}, state), EventOutcome::dropped);
     EXPECT_EQ(applyGamepadEvent({wire::gamepadAxes, {}}, state), EventOutcome::dropped);
     EXPECT_EQ(applyGamepadEvent({3, {{0, 1.0f}}}, state), EventOutcome::dropped);
     EXPECT_EQ(applyGamepadEvent({0, {{0, 1.0f}}}, state), EventOutcome::dropped);
-    EXPECT_EQ(state, restState());
+    EXPECT_EQ(state, restControllerState());
 }
 
 TEST(GamepadEvents, ButtonKindReadsOnlyTheFirstPair) {
-    ControllerState state = restState();
+    ControllerState state = restControllerState();
     applyGamepadEvent({wire::gamepadButton, {{1, 1.0f}, {2, 1.0f}}}, state);
     EXPECT_TRUE(isButtonSet(state, 1));
     EXPECT_FALSE(isButtonSet(state, 2));

@@ -11,14 +11,8 @@ namespace {
 using testing::axesEvent;
 using testing::buttonEvent;
 
-ControllerState restState() {
-    ControllerState state;
-    resetControllerState(&state);
-    return state;
-}
-
 TEST(XusbReport, RestIsAllZeros) {
-    EXPECT_EQ(reportFor(restState(), {}), Report{});
+    EXPECT_EQ(reportFor(restControllerState(), {}), Report{});
 }
 
 TEST(XusbReport, SticksSpanTheWholeRangeWithYInverted) {
@@ -36,7 +30,7 @@ TEST(XusbReport, SticksSpanTheWholeRangeWithYInverted) {
                   stickAxis(static_cast<std::uint8_t>(slot - 1)));
     }
 
-    ControllerState state = restState();
+    ControllerState state = restControllerState();
     state.bytes[leftStickXSlot] = 255;
     state.bytes[leftStickYSlot] = 0;
     state.bytes[rightStickXSlot] = 0;
@@ -50,7 +44,7 @@ TEST(XusbReport, SticksSpanTheWholeRangeWithYInverted) {
 }
 
 TEST(XusbReport, TheEventThatMovesTheLeftStickToItsEndsIsUpAndRight) {
-    ControllerState state = restState();
+    ControllerState state = restControllerState();
     const auto event = axesEvent({{0, 1.0f}, {1, 0.0f}});
     ASSERT_EQ(gamepad::applyGamepadEvent(event, state), gamepad::EventOutcome::report);
     const Report report = reportFor(state, noteTriggerWrites(event, {}));
@@ -61,7 +55,7 @@ TEST(XusbReport, TheEventThatMovesTheLeftStickToItsEndsIsUpAndRight) {
 }
 
 TEST(XusbReport, TriggersReadZeroUntilWrittenThenPassAsTheyAre) {
-    ControllerState state = restState();
+    ControllerState state = restControllerState();
     EXPECT_EQ(reportFor(state, {}).leftTrigger, 0);
     EXPECT_EQ(reportFor(state, {true, false}).leftTrigger, 127);
     EXPECT_EQ(reportFor(state, {false, true}).rightTrigger, 127);
@@ -86,7 +80,7 @@ TEST(XusbReport, EachButtonHasItsBitOrNone) {
         0,         0,      back,     start, guide, leftThumb, rightThumb,   dpadLeft,
         dpadRight, dpadUp, dpadDown, 0};
     for (std::uint32_t button = 0; button < ControllerState::buttonCount; ++button) {
-        ControllerState state = restState();
+        ControllerState state = restControllerState();
         setButton(state, button, true);
         EXPECT_EQ(reportFor(state, {}).buttons, expected[button]) << "button " << button;
         EXPECT_EQ(reportFor(state, {}).leftTrigger, 0) << "button " << button;
@@ -100,11 +94,11 @@ TEST(XusbReport, TheHatFieldJoinsTheDpad) {
                                       dpadLeft,  dpadUp | dpadLeft,
                                       0,         0};
     for (std::uint8_t hat = 0; hat < 10; ++hat) {
-        ControllerState state = restState();
+        ControllerState state = restControllerState();
         state.bytes[ControllerState::hatAndButtonsByte] = hat;
         EXPECT_EQ(reportFor(state, {}).buttons, expected[hat]) << "hat " << int{hat};
     }
-    ControllerState state = restState();
+    ControllerState state = restControllerState();
     state.bytes[ControllerState::hatAndButtonsByte] = 2;  // east
     setButton(state, 17, true);                           // the D-pad's up
     setButton(state, 0, true);
