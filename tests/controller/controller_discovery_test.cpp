@@ -202,23 +202,5 @@ TEST_F(DiscoveryTest, RefusedInputBuffersCloseBothHandles) {
     EXPECT_EQ(device.auxHandle, platform::nullHidHandle);
 }
 
-// Presence goes by vendor and product alone: a controller whose collections do not
-// identify, or that cannot be opened, is still there.
-TEST_F(DiscoveryTest, PresenceNeedsOnlyTheVendorAndProduct) {
-    EXPECT_FALSE(controllerDevicePresent(hid));
-    hid.addInterface(otherDevice());
-    hid.addInterface(failingAt(HidIdentifyFailure::attributes));
-    EXPECT_FALSE(controllerDevicePresent(hid));
-    FakeInterface held = failingAt(HidIdentifyFailure::descriptor, controllerInterface(2));
-    held.openFails = true;
-    hid.addInterface(held);
-    const std::string out = captureStdout([&] { EXPECT_TRUE(controllerDevicePresent(hid)); });
-    EXPECT_EQ(out, "");
-    EXPECT_TRUE(capture.lines().empty());
-    EXPECT_EQ(hid.opensOf(2), 0u);
-    hid.setEnumerateFails(true);
-    EXPECT_FALSE(controllerDevicePresent(hid));
-}
-
 }  // namespace
 }  // namespace pellvane
