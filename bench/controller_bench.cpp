@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "bench/bench_delegates.h"
@@ -76,32 +77,23 @@ class ReportSink final : public platform::Hid {
   public:
     explicit ReportSink(Arrivals* arrivals) : arrivals_(arrivals) {}
 
-    platform::HidInterfaceSet openInterfaceSet() override { return 1; }
-    void destroyInterfaceSet(platform::HidInterfaceSet) override {}
-    bool interfaceAt(platform::HidInterfaceSet, std::uint32_t index) override { return index < 2; }
-    std::size_t interfaceDetailSize(platform::HidInterfaceSet, std::uint32_t) override { return 1; }
-    bool interfaceDetail(platform::HidInterfaceSet, std::uint32_t index,
-                         std::span<std::byte> buffer) override {
-        buffer[0] = static_cast<std::byte>(index + 1);
+    bool enumerate(std::vector<platform::HidDeviceInfo>& devices) override {
+        for (const std::uint16_t usage : {std::uint16_t{1}, std::uint16_t{2}}) {
+            platform::HidDeviceInfo device;
+            device.path = std::to_string(usage);
+            device.vendorId = 0x00FF;
+            device.productId = 0xBACC;
+            device.usagePage = 0xFF00;
+            device.usage = usage;
+            device.usages.assign(1, {0xFF00, usage});
+            devices.push_back(device);
+        }
         return true;
     }
-    platform::HidHandle openInterface(std::span<const std::byte> detail) override {
-        return static_cast<platform::HidHandle>(detail[0]);
-    }
-    void closeHandle(platform::HidHandle) override {}
-    platform::HidPreparsedData preparsedData(platform::HidHandle handle) override { return handle; }
-    void freePreparsedData(platform::HidPreparsedData) override {}
-    bool attributes(platform::HidHandle, platform::HidAttributes& attributes) override {
-        attributes = {0x00FF, 0xBACC};
-        return true;
-    }
-    bool topLevelCollections(platform::HidPreparsedData data,
-                             std::vector<platform::HidUsage>& usages) override {
-        usages.assign(1, {0xFF00, static_cast<std::uint16_t>(data)});
-        return true;
-    }
+    platform::HidHandle open(const std::string& path) override { return path == "1" ? 1 : 2; }
+    void close(platform::HidHandle) override {}
     bool setInputBufferCount(platform::HidHandle, std::uint32_t) override { return true; }
-    bool writeReport(platform::HidHandle, std::span<const std::uint8_t> report) override {
+    bool write(platform::HidHandle, std::span<const std::uint8_t> report) override {
         checksum_ += report[3];
         if (arrivals_ != nullptr) {
             arrivals_->arrived();

@@ -21,9 +21,14 @@ inline constexpr std::uint32_t auxInputBufferCount = 10;
 int openControllerHandles(platform::Hid& hid, ControllerDevice* device);
 // Closes whichever handles are held and sets both fields to null.
 void closeControllerHandles(platform::Hid& hid, ControllerDevice* device);
-// The first interface, in enumeration order, of the controller's collection with `usage`;
-// invalidHidHandle when there is none.
+// The first interface, in enumeration order, of the controller's collection with `usage`
+// that opens; invalidHidHandle when there is none. Each call enumerates afresh.
 platform::HidHandle findControllerInterface(platform::Hid& hid, std::uint16_t usage);
-bool matchesController(platform::Hid& hid, platform::HidHandle handle, std::uint16_t usage);
+// Whether the interface is the controller's collection with `usage`; says why not when a
+// step of identifying it failed, and says so when it is.
+bool matchesController(const platform::HidDeviceInfo& device, std::uint16_t usage);
+// Whether any present interface is the controller's, by vendor and product alone: its
+// collections need not identify, nor this user be allowed to open it. Says nothing.
+bool controllerDevicePresent(platform::Hid& hid);
 
 }  // namespace pellvane

@@ -21,7 +21,7 @@ int writeReport(platform::Hid& hid, ControllerDevice* device, const ControllerSt
     buildReport(*state, device->report);
     // The handle is synchronous, so this returns once the driver has the report. How many
     // bytes it reports as written is not examined: a report is taken whole or refused.
-    if (!hid.writeReport(device->reportHandle, device->report)) {
+    if (!hid.write(device->reportHandle, device->report)) {
         printHidLine("failed WriteFile %d\n", static_cast<int>(hid.lastError()));
         return 0;
     }

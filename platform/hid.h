@@ -1,12 +1,11 @@
-// HID device interfaces: enumerating the present ones, opening one, identifying it and
-// writing output reports to it. The calls mirror the Windows hid and setupapi services one
-// for one, so that the discovery logic in controller/ stays the same on every platform;
-// Linux answers them from hidraw.
+// HID devices: listing the present interfaces with what identifies each, opening one by its
+// path and writing output reports to it. Identifying needs no handle that the caller keeps,
+// so a search reads every interface's identity first and opens only the one it picks.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace pellvane::platform {
@@ -17,19 +16,6 @@ using HidHandle = std::intptr_t;
 inline constexpr HidHandle nullHidHandle = 0;
 inline constexpr HidHandle invalidHidHandle = -1;
 
-// A set of present interfaces, taken once and walked by index.
-using HidInterfaceSet = std::intptr_t;
-inline constexpr HidInterfaceSet invalidHidInterfaceSet = -1;
-
-// The parsed report descriptor of an open interface; null when none was obtained.
-using HidPreparsedData = std::intptr_t;
-inline constexpr HidPreparsedData nullHidPreparsedData = 0;
-
-struct HidAttributes {
-    std::uint16_t vendorId = 0;
-    std::uint16_t productId = 0;
-};
-
 // A top-level collection's usage.
 struct HidUsage {
     std::uint16_t usagePage = 0;
@@ -37,36 +23,50 @@ struct HidUsage {
     friend bool operator==(const HidUsage&, const HidUsage&) = default;
 };
 
+// The first step of identifying an interface that failed, in the order in which a search
+// judges them.
+enum class HidIdentifyFailure {
+    none,
+    allocation,    // the room for its path could not be had (Windows)
+    detail,        // the system did not give its path (Windows)
+    open,          // it could not be opened to be identified (Windows)
+    descriptor,    // its report descriptor could not be had
+    attributes,    // its vendor and product could not be had
+    capabilities,  // its descriptor names no top-level collection that can be trusted
+};
+
+struct HidDeviceInfo {
+    std::string path;  // UTF-8; what open() takes. Empty when allocation or detail failed.
+    // Each field holds what could be read, zero otherwise: the vendor and product are read
+    // even when the descriptor is not, and the usages only when no earlier step failed.
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t usagePage = 0;  // of the first top-level collection
+    std::uint16_t usage = 0;
+    // Every top-level collection: Windows presents each as an interface of its own, a hidraw
+    // node carries all of its device's.
+    std::vector<HidUsage> usages;
+    HidIdentifyFailure failure = HidIdentifyFailure::none;
+    std::uint32_t error = 0;  // the platform's error code right after the failed step
+};
+
 class Hid {
   public:
     virtual ~Hid() = default;
 
-    // The present HID interfaces, or invalidHidInterfaceSet.
-    virtual HidInterfaceSet openInterfaceSet() = 0;
-    virtual void destroyInterfaceSet(HidInterfaceSet set) = 0;
-    // False once `index` is past the end of the set.
-    virtual bool interfaceAt(HidInterfaceSet set, std::uint32_t index) = 0;
+    // Appends every present interface, in enumeration order; false when the list itself
+    // cannot be had (lastError() says why). Interfaces that fail to identify are listed too.
+    virtual bool enumerate(std::vector<HidDeviceInfo>& devices) = 0;
 
-    // An interface's detail is an opaque record that only the platform reads: first its
-    // size, then the record itself in a buffer of that size, then an open of what it names.
-    virtual std::size_t interfaceDetailSize(HidInterfaceSet set, std::uint32_t index) = 0;
-    virtual bool interfaceDetail(HidInterfaceSet set, std::uint32_t index,
-                                 std::span<std::byte> buffer) = 0;
-    // Opens for reading and writing, sharing with readers only, synchronous writes.
-    virtual HidHandle openInterface(std::span<const std::byte> detail) = 0;
-    virtual void closeHandle(HidHandle handle) = 0;
-
-    virtual HidPreparsedData preparsedData(HidHandle handle) = 0;
-    virtual void freePreparsedData(HidPreparsedData data) = 0;
-    virtual bool attributes(HidHandle handle, HidAttributes& attributes) = 0;
-    // The top-level collections the parsed descriptor describes (Windows presents each as
-    // its own interface, so it answers one; a hidraw node may carry several).
-    virtual bool topLevelCollections(HidPreparsedData data, std::vector<HidUsage>& usages) = 0;
+    // Opens for reading and writing, sharing with readers only, writes synchronous;
+    // invalidHidHandle when the path names no interface that can be opened so.
+    virtual HidHandle open(const std::string& path) = 0;
+    virtual void close(HidHandle handle) = 0;
 
     virtual bool setInputBufferCount(HidHandle handle, std::uint32_t count) = 0;
     // Writes the whole report; returns once the device has taken it, or false when it
     // refuses it or (Linux) does not take it within 50 ms.
-    virtual bool writeReport(HidHandle handle, std::span<const std::uint8_t> report) = 0;
+    virtual bool write(HidHandle handle, std::span<const std::uint8_t> report) = 0;
 
     // The platform's error code of the last call that failed on this thread.
     virtual std::uint32_t lastError() = 0;

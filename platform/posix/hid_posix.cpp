@@ -8,9 +8,11 @@
 //                                               "HID_ID=<bus>:<vendor>:<product>" (hex)
 //   <sys>/class/hidraw/hidrawN/device/report_descriptor
 //                                               the top-level application collections
-//   <dev>/hidrawN                               opened for reading and writing, non-blocking;
-//                                               each output report is one write() of the
-//                                               whole report
+//   <dev>/hidrawN                               the interface's path; opened for reading and
+//                                               writing, non-blocking; each output report is
+//                                               one write() of the whole report
+// Identifying reads sysfs alone, which any user may, so the list also shows devices that
+// this user may not open (and that another program must not present a second time).
 // A report that the device does not take within reportWriteLimit is given up, so that a
 // stalled device costs the pad service a moment per report rather than its whole loop.
 // Linux has no share modes, so the open cannot refuse writers the way Windows does, and an
@@ -24,8 +26,6 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -38,7 +38,6 @@
 #include "platform/hid_report_descriptor.h"
 #include "platform/posix/device_paths.h"
 #include "platform/posix/file_descriptor.h"
-#include "platform/posix/hidraw_presence.h"
 
 namespace pellvane::platform {
 namespace {
@@ -117,8 +116,13 @@ std::optional<std::uint16_t> parseHex16(std::string_view text) {
     return static_cast<std::uint16_t>(value);
 }
 
+struct VendorProduct {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+};
+
 // "HID_ID=0003:000000FF:0000BACC": bus, vendor, product.
-std::optional<HidAttributes> attributesFromUevent(std::string_view uevent) {
+std::optional<VendorProduct> attributesFromUevent(std::string_view uevent) {
     std::size_t start = 0;
     while (start < uevent.size()) {
         std::size_t end = uevent.find('\n', start);
@@ -142,7 +146,7 @@ std::optional<HidAttributes> attributesFromUevent(std::string_view uevent) {
         if (!vendor || !product) {
             return std::nullopt;
         }
-        return HidAttributes{*vendor, *product};
+        return VendorProduct{*vendor, *product};
     }
     return std::nullopt;
 }
@@ -167,73 +171,86 @@ bool listNodes(std::vector<std::string>& nodes) {
     return true;
 }
 
+HidDeviceInfo& failed(HidDeviceInfo& info, HidIdentifyFailure failure, int error) {
+    info.failure = failure;
+    info.error = static_cast<std::uint32_t>(error);
+    return info;
+}
+
+// Reads what identifies the node; the first step that fails, in the order in which a search
+// judges them, is kept, and the vendor and product are read whatever the descriptor does.
+HidDeviceInfo identify(const std::string& node) {
+    HidDeviceInfo info;
+    info.path = devicePath(node);
+    const auto descriptor = readSmallFile(deviceFile(node, "report_descriptor"), descriptorLimit);
+    const int descriptorError = descriptor ? (descriptor->empty() ? EINVAL : 0) : errno;
+    const auto uevent = readSmallFile(deviceFile(node, "uevent"), ueventLimit);
+    const int attributesError = uevent ? EINVAL : errno;  // EINVAL: no usable HID_ID line
+    const auto attributes = uevent ? attributesFromUevent(*uevent) : std::nullopt;
+    if (attributes) {
+        info.vendorId = attributes->vendorId;
+        info.productId = attributes->productId;
+    }
+    if (descriptorError != 0) {
+        return failed(info, HidIdentifyFailure::descriptor, descriptorError);
+    }
+    if (!attributes) {
+        return failed(info, HidIdentifyFailure::attributes, attributesError);
+    }
+    // A malformed descriptor describes no collections that can be trusted.
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(descriptor->data());
+    DescriptorCollections parsed = parseTopLevelCollections(std::span(bytes, descriptor->size()));
+    if (parsed.fault != DescriptorFault::none || parsed.applications.empty()) {
+        return failed(info, HidIdentifyFailure::capabilities, EINVAL);
+    }
+    info.usages = std::move(parsed.applications);
+    info.usagePage = info.usages.front().usagePage;
+    info.usage = info.usages.front().usage;
+    return info;
+}
+
+// <dev>/hidrawN and nothing else: no other file, no name that leads out of <dev>.
+bool isNodePath(const std::string& path) {
+    const std::string folder = devRoot() + "/";
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path.find('\0') == std::string::npos && nodeNumber(path.substr(folder.size()));
+}
+
 // An open node; its descriptor closes when the last user lets go, so a write that is under
 // way when the handle is closed still finishes on the right file.
 struct OpenNode {
     posix::FileDescriptor file;
-    std::string name;
 };
 
 class PosixHid final : public Hid {
   public:
-    HidInterfaceSet openInterfaceSet() override {
+    bool enumerate(std::vector<HidDeviceInfo>& devices) override {
         std::vector<std::string> nodes;
         if (!listNodes(nodes)) {
-            return failWith(errno, invalidHidInterfaceSet);
+            return failWith(errno, false);
         }
-        std::lock_guard guard(lock_);
-        const auto token = nextToken_++;
-        sets_.emplace(token, std::move(nodes));
-        return token;
-    }
-
-    void destroyInterfaceSet(HidInterfaceSet set) override {
-        std::lock_guard guard(lock_);
-        sets_.erase(set);
-    }
-
-    bool interfaceAt(HidInterfaceSet set, std::uint32_t index) override {
-        return nodeAt(set, index).has_value() || failWith(ENOENT, false);
-    }
-
-    std::size_t interfaceDetailSize(HidInterfaceSet set, std::uint32_t index) override {
-        const auto node = nodeAt(set, index);
-        return node ? node->size() + 1 : failWith(ENOENT, std::size_t{0});
-    }
-
-    // The detail is the node's name with its NUL.
-    bool interfaceDetail(HidInterfaceSet set, std::uint32_t index,
-                         std::span<std::byte> buffer) override {
-        const auto node = nodeAt(set, index);
-        if (!node) {
-            return failWith(ENOENT, false);
+        for (const std::string& node : nodes) {
+            devices.push_back(identify(node));
         }
-        if (buffer.size() < node->size() + 1) {
-            return failWith(ENOBUFS, false);
-        }
-        std::memcpy(buffer.data(), node->c_str(), node->size() + 1);
         return true;
     }
 
-    HidHandle openInterface(std::span<const std::byte> detail) override {
-        const auto* text = reinterpret_cast<const char*>(detail.data());
-        const std::string name(text, strnlen(text, detail.size()));
-        if (name.size() == detail.size() || !nodeNumber(name)) {
+    HidHandle open(const std::string& path) override {
+        if (!isNodePath(path)) {
             return failWith(EINVAL, invalidHidHandle);
         }
-        posix::FileDescriptor file(
-            ::open(devicePath(name).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+        posix::FileDescriptor file(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
         if (!file) {
             return failWith(errno, invalidHidHandle);
         }
-        auto node = std::make_shared<OpenNode>(OpenNode{std::move(file), name});
+        auto node = std::make_shared<OpenNode>(OpenNode{std::move(file)});
         std::lock_guard guard(lock_);
         const auto token = nextToken_++;
         handles_.emplace(token, std::move(node));
         return token;
     }
 
-    void closeHandle(HidHandle handle) override {
+    void close(HidHandle handle) override {
         std::shared_ptr<OpenNode> node;  // declared first: the file closes after the unlock
         std::lock_guard guard(lock_);
         if (const auto found = handles_.find(handle); found != handles_.end()) {
@@ -242,68 +259,11 @@ class PosixHid final : public Hid {
         }
     }
 
-    HidPreparsedData preparsedData(HidHandle handle) override {
-        const auto node = openNode(handle);
-        if (!node) {
-            return failWith(EBADF, nullHidPreparsedData);
-        }
-        const auto descriptor =
-            readSmallFile(deviceFile(node->name, "report_descriptor"), descriptorLimit);
-        if (!descriptor) {
-            return failWith(errno, nullHidPreparsedData);
-        }
-        if (descriptor->empty()) {
-            return failWith(EINVAL, nullHidPreparsedData);
-        }
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(descriptor->data());
-        auto parsed = parseTopLevelCollections(std::span(bytes, descriptor->size()));
-        std::lock_guard guard(lock_);
-        const auto token = nextToken_++;
-        preparsed_.emplace(token, std::move(parsed));
-        return token;
-    }
-
-    void freePreparsedData(HidPreparsedData data) override {
-        std::lock_guard guard(lock_);
-        preparsed_.erase(data);
-    }
-
-    bool attributes(HidHandle handle, HidAttributes& attributes) override {
-        const auto node = openNode(handle);
-        if (!node) {
-            return failWith(EBADF, false);
-        }
-        const auto uevent = readSmallFile(deviceFile(node->name, "uevent"), ueventLimit);
-        if (!uevent) {
-            return failWith(errno, false);
-        }
-        const auto found = attributesFromUevent(*uevent);
-        if (!found) {
-            return failWith(EINVAL, false);
-        }
-        attributes = *found;
-        return true;
-    }
-
-    // A malformed descriptor describes no collections that can be trusted.
-    bool topLevelCollections(HidPreparsedData data, std::vector<HidUsage>& usages) override {
-        std::lock_guard guard(lock_);
-        const auto found = preparsed_.find(data);
-        if (found == preparsed_.end()) {
-            return failWith(EINVAL, false);
-        }
-        if (found->second.fault != DescriptorFault::none || found->second.applications.empty()) {
-            return failWith(EINVAL, false);
-        }
-        usages = found->second.applications;
-        return true;
-    }
-
     bool setInputBufferCount(HidHandle handle, std::uint32_t) override {
         return openNode(handle) != nullptr || failWith(EBADF, false);
     }
 
-    bool writeReport(HidHandle handle, std::span<const std::uint8_t> report) override {
+    bool write(HidHandle handle, std::span<const std::uint8_t> report) override {
         const auto node = openNode(handle);
         if (!node) {
             return failWith(EBADF, false);
@@ -357,43 +317,20 @@ class PosixHid final : public Hid {
         }
     }
 
-    std::optional<std::string> nodeAt(HidInterfaceSet set, std::uint32_t index) {
-        std::lock_guard guard(lock_);
-        const auto found = sets_.find(set);
-        if (found == sets_.end() || index >= found->second.size()) {
-            return std::nullopt;
-        }
-        return found->second[index];
-    }
-
     std::shared_ptr<OpenNode> openNode(HidHandle handle) {
         std::lock_guard guard(lock_);
         const auto found = handles_.find(handle);
         return found == handles_.end() ? nullptr : found->second;
     }
 
-    // Guards the three tables and the token counter; never held across file or device I/O.
+    // Guards the handle table and the token counter; never held across file or device I/O.
     std::mutex lock_;
-    std::map<HidInterfaceSet, std::vector<std::string>> sets_;
     std::map<HidHandle, std::shared_ptr<OpenNode>> handles_;
-    std::map<HidPreparsedData, DescriptorCollections> preparsed_;
     // Tokens start at 1 and only grow, so none is ever null, invalid or reused.
-    std::intptr_t nextToken_ = 1;
+    HidHandle nextToken_ = 1;
 };
 
 }  // namespace
-
-bool hidrawDevicePresent(std::uint16_t vendorId, std::uint16_t productId) {
-    std::vector<std::string> nodes;
-    if (!listNodes(nodes)) {
-        return false;
-    }
-    return std::any_of(nodes.begin(), nodes.end(), [&](const std::string& node) {
-        const auto uevent = readSmallFile(deviceFile(node, "uevent"), ueventLimit);
-        const auto found = uevent ? attributesFromUevent(*uevent) : std::nullopt;
-        return found && found->vendorId == vendorId && found->productId == productId;
-    });
-}
 
 Hid& systemHid() {
     static PosixHid hid;

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "controller/controller_discovery.h"
+#include "platform/hid.h"
 #include "platform/posix/device_paths.h"
-#include "platform/posix/hidraw_presence.h"
 
 extern char** environ;
 
@@ -101,9 +101,7 @@ VpadLauncher::Settings VpadLauncher::systemSettings() {
     settings.program =
         chosen != nullptr && chosen[0] != '\0' ? chosen : besideRunningProgram(vpadName);
     settings.devices = {platform::devicePath("uhid"), platform::devicePath("uinput")};
-    settings.controllerPresent = [] {
-        return platform::hidrawDevicePresent(controllerVendorId, controllerProductId);
-    };
+    settings.controllerPresent = [] { return controllerDevicePresent(platform::systemHid()); };
     return settings;
 }
 

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/controller/fake_hid.h"
 #include "tests/support/debug_capture.h"
 
 namespace pellvane {
 namespace {
 
+using platform::HidIdentifyFailure;
 using testing::controllerInterface;
 using testing::DebugCapture;
 using testing::FakeHid;
@@ -25,20 +28,21 @@ FakeInterface otherDevice() {
     return keyboard;
 }
 
-// Every search leaves no set, no parsed descriptor and no stray handle behind.
+FakeInterface failingAt(HidIdentifyFailure step, FakeInterface interface = controllerInterface(1)) {
+    interface.identifyFails = step;
+    return interface;
+}
+
+std::string captureStdout(const std::function<void()>& action) {
+    ::testing::internal::CaptureStdout();
+    action();
+    return ::testing::internal::GetCapturedStdout();
+}
+
+// No search closes what it did not open, nor closes anything twice.
 class DiscoveryTest : public ::testing::Test {
   protected:
-    void TearDown() override {
-        EXPECT_EQ(hid.setsOutstanding(), 0);
-        EXPECT_EQ(hid.preparsedOutstanding(), 0);
-        EXPECT_EQ(hid.badCloses(), 0);
-    }
-
-    std::string captureStdout(const std::function<void()>& action) {
-        ::testing::internal::CaptureStdout();
-        action();
-        return ::testing::internal::GetCapturedStdout();
-    }
+    void TearDown() override { EXPECT_EQ(hid.badCloses(), 0); }
 
     FakeHid hid;
     DebugCapture capture;
@@ -49,7 +53,7 @@ TEST_F(DiscoveryTest, NoInterfacesAtAll) {
     EXPECT_EQ(findControllerInterface(hid, 1), platform::invalidHidHandle);
     EXPECT_EQ(capture.lines(), std::vector<std::string>({lookingLine, notFoundLine}));
     EXPECT_EQ(openControllerHandles(hid, &device), 0);
-    EXPECT_EQ(hid.setsOpened(), 2);  // one per call: no usage-2 search after the failure
+    EXPECT_EQ(hid.enumerations(), 2);  // one per call: no usage-2 search after the failure
     EXPECT_EQ(device.reportHandle, platform::nullHidHandle);
     EXPECT_EQ(device.auxHandle, platform::nullHidHandle);
 }
@@ -57,17 +61,18 @@ TEST_F(DiscoveryTest, NoInterfacesAtAll) {
 TEST_F(DiscoveryTest, NullDeviceEnumeratesNothing) {
     EXPECT_EQ(openControllerHandles(hid, nullptr), 0);
     closeControllerHandles(hid, nullptr);
-    EXPECT_EQ(hid.setsOpened(), 0);
+    EXPECT_EQ(hid.enumerations(), 0);
 }
 
-TEST_F(DiscoveryTest, UnavailableInterfaceSetIsReportedWithItsCodeInHex) {
-    hid.setInterfaceSetFails(true);
+TEST_F(DiscoveryTest, UnavailableListIsReportedWithItsCodeInHex) {
+    hid.setEnumerateFails(true);
     const std::string out = captureStdout(
         [&] { EXPECT_EQ(findControllerInterface(hid, 1), platform::invalidHidHandle); });
     EXPECT_EQ(out, "SetupDiGetClassDevs failed: d\n");
     EXPECT_TRUE(capture.lines().empty());
 }
 
+// Only the interfaces picked are opened: identifying needs no handle of the search's own.
 TEST_F(DiscoveryTest, EachUsageFindsItsOwnCollectionAmongOtherDevices) {
     hid.addInterface(otherDevice());
     hid.addInterface(controllerInterface(2));
@@ -78,12 +83,22 @@ TEST_F(DiscoveryTest, EachUsageFindsItsOwnCollectionAmongOtherDevices) {
     EXPECT_EQ(out, std::string(foundLine) + foundLine);
     EXPECT_EQ(hid.openInterfaces(), (std::multiset<std::size_t>{1, 2}));
     EXPECT_EQ(hid.inputBufferCounts(), std::vector<std::uint32_t>{10});
-    // Usage 2 was looked at by the usage-1 search and rejected, then opened again.
-    EXPECT_EQ(hid.opensOf(1), 2u);
+    EXPECT_EQ(hid.opensOf(0), 0u);
+    EXPECT_EQ(hid.opensOf(1), 1u);
+    EXPECT_EQ(hid.enumerations(), 2);
     closeControllerHandles(hid, &device);
     EXPECT_TRUE(hid.openInterfaces().empty());
     EXPECT_EQ(device.reportHandle, platform::nullHidHandle);
     EXPECT_EQ(device.auxHandle, platform::nullHidHandle);
+}
+
+TEST_F(DiscoveryTest, UsageTwoIsRejectedByTheUsageOneSearchAndTakenByItsOwn) {
+    hid.addInterface(controllerInterface(2));
+    EXPECT_EQ(findControllerInterface(hid, 1), platform::invalidHidHandle);
+    const auto handle = findControllerInterface(hid, 2);
+    ASSERT_NE(handle, platform::invalidHidHandle);
+    EXPECT_EQ(hid.opensOf(0), 1u);
+    hid.close(handle);
 }
 
 TEST_F(DiscoveryTest, TheFirstMatchWinsAndLaterOnesAreNotOpened) {
@@ -93,7 +108,7 @@ TEST_F(DiscoveryTest, TheFirstMatchWinsAndLaterOnesAreNotOpened) {
     ASSERT_NE(handle, platform::invalidHidHandle);
     EXPECT_EQ(hid.openInterfaces(), std::multiset<std::size_t>{0});
     EXPECT_EQ(hid.opensOf(1), 0u);
-    hid.closeHandle(handle);
+    hid.close(handle);
 }
 
 TEST_F(DiscoveryTest, MatchNeedsVendorProductPageAndUsage) {
@@ -120,24 +135,25 @@ TEST_F(DiscoveryTest, AnyOfSeveralCollectionsMayMatch) {
     hid.addInterface(both);
     const auto handle = findControllerInterface(hid, 2);
     EXPECT_NE(handle, platform::invalidHidHandle);
-    hid.closeHandle(handle);
+    hid.close(handle);
 }
 
+// In the order the steps are judged: the descriptor and the attributes are spoken of for
+// any device, the capabilities only for the controller's vendor and product.
 TEST_F(DiscoveryTest, FailuresOnOneInterfaceSayWhyAndTheSearchGoesOn) {
-    FakeInterface huge = controllerInterface(1);
-    huge.hugeDetail = true;
-    FakeInterface noDetail = controllerInterface(1);
-    noDetail.detailFails = true;
     FakeInterface held = controllerInterface(1);
     held.openFails = true;
-    FakeInterface noPreparsed = controllerInterface(1);
-    noPreparsed.preparsedFails = true;
-    FakeInterface noAttributes = controllerInterface(1);
-    noAttributes.attributesFails = true;
-    FakeInterface noCaps = controllerInterface(1);
-    noCaps.capsFails = true;
-    for (const FakeInterface& interface :
-         {huge, noDetail, held, noPreparsed, noAttributes, noCaps, controllerInterface(1)}) {
+    for (const FakeInterface& interface : {
+             failingAt(HidIdentifyFailure::allocation),
+             failingAt(HidIdentifyFailure::detail),
+             failingAt(HidIdentifyFailure::open),
+             failingAt(HidIdentifyFailure::descriptor, otherDevice()),
+             failingAt(HidIdentifyFailure::attributes),
+             failingAt(HidIdentifyFailure::capabilities, otherDevice()),
+             failingAt(HidIdentifyFailure::capabilities),
+             held,
+             controllerInterface(1),
+         }) {
         hid.addInterface(interface);
     }
     platform::HidHandle handle = platform::invalidHidHandle;
@@ -145,15 +161,20 @@ TEST_F(DiscoveryTest, FailuresOnOneInterfaceSayWhyAndTheSearchGoesOn) {
     EXPECT_EQ(out,
               "Error: OpenDeviceInterface: malloc failed\n"
               "Error: SetupDiGetInterfaceDeviceDetail failed\n"
-              "Error: CreateFile failed: 32\n"
+              "Error: CreateFile failed: 2\n"
               "Error: HidD_GetPreparsedData failed \n"
               "Error: HidD_GetAttributes failed \n"
               "Error: HidP_GetCaps failed \n"
+              "Success: Found my device.. \n"
+              "Error: CreateFile failed: 32\n"
               "Success: Found my device.. \n");
     ASSERT_NE(handle, platform::invalidHidHandle);
-    // Only the match is still open: every rejected handle was closed again.
-    EXPECT_EQ(hid.openInterfaces(), std::multiset<std::size_t>{6});
-    hid.closeHandle(handle);
+    EXPECT_EQ(hid.openInterfaces(), std::multiset<std::size_t>{8});
+    for (std::size_t index = 0; index < 7; ++index) {
+        EXPECT_EQ(hid.opensOf(index), 0u) << index;
+    }
+    EXPECT_EQ(hid.opensOf(7), 1u);
+    hid.close(handle);
 }
 
 TEST_F(DiscoveryTest, UsageOneWithoutUsageTwoClosesTheFirstHandle) {
@@ -161,7 +182,8 @@ TEST_F(DiscoveryTest, UsageOneWithoutUsageTwoClosesTheFirstHandle) {
     ControllerDevice device;
     EXPECT_EQ(openControllerHandles(hid, &device), 0);
     EXPECT_TRUE(hid.openInterfaces().empty());
-    EXPECT_EQ(hid.opensOf(0), 2u);
+    EXPECT_EQ(hid.opensOf(0), 1u);
+    EXPECT_EQ(hid.enumerations(), 2);
     EXPECT_EQ(device.reportHandle, platform::nullHidHandle);
     EXPECT_EQ(device.auxHandle, platform::nullHidHandle);
 }

@@ -1,13 +1,53 @@
 #include "tests/controller/fake_hid.h"
 
-#include <cstring>
+#include <charconv>
+#include <optional>
+#include <string_view>
 
 namespace pellvane::testing {
 namespace {
 
-// The detail names the interface by its index, as text with a NUL, the way a path would.
-std::string detailText(std::uint32_t index) {
-    return "fake-hid-" + std::to_string(index);
+using platform::HidIdentifyFailure;
+
+constexpr std::string_view pathPrefix = "fake-hid-";
+
+std::optional<std::size_t> indexOf(std::string_view path) {
+    if (path.substr(0, pathPrefix.size()) != pathPrefix) {
+        return std::nullopt;
+    }
+    const std::string_view digits = path.substr(pathPrefix.size());
+    std::size_t index = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+    if (digits.empty() || error != std::errc{} || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return index;
+}
+
+// What the platforms list of an interface: the vendor and product whatever the descriptor
+// does, the collections only when every earlier step succeeded.
+platform::HidDeviceInfo infoOf(const FakeInterface& interface, std::size_t index) {
+    platform::HidDeviceInfo info;
+    const HidIdentifyFailure failure = interface.identifyFails;
+    if (failure == HidIdentifyFailure::allocation || failure == HidIdentifyFailure::detail) {
+        info.failure = failure;
+        info.error = FakeHid::identifyError;
+        return info;
+    }
+    info.path = std::string(pathPrefix) + std::to_string(index);
+    info.failure = failure;
+    info.error = failure == HidIdentifyFailure::none ? 0 : FakeHid::identifyError;
+    if (failure == HidIdentifyFailure::open || failure == HidIdentifyFailure::attributes) {
+        return info;
+    }
+    info.vendorId = interface.vendorId;
+    info.productId = interface.productId;
+    if (failure == HidIdentifyFailure::none && !interface.collections.empty()) {
+        info.usages = interface.collections;
+        info.usagePage = info.usages.front().usagePage;
+        info.usage = info.usages.front().usage;
+    }
+    return info;
 }
 
 }  // namespace
@@ -28,9 +68,9 @@ void FakeHid::clearInterfaces() {
     interfaces_.clear();
 }
 
-void FakeHid::setInterfaceSetFails(bool fails) {
+void FakeHid::setEnumerateFails(bool fails) {
     std::lock_guard guard(mutex_);
-    setFails_ = fails;
+    enumerateFails_ = fails;
 }
 
 void FakeHid::refuseWrites(int count) {
@@ -38,125 +78,46 @@ void FakeHid::refuseWrites(int count) {
     refusedWrites_ = count;
 }
 
-platform::HidInterfaceSet FakeHid::openInterfaceSet() {
+bool FakeHid::enumerate(std::vector<platform::HidDeviceInfo>& devices) {
     std::lock_guard guard(mutex_);
-    if (setFails_) {
-        lastError_ = 13;
-        return platform::invalidHidInterfaceSet;
-    }
-    const auto set = nextToken_++;
-    sets_.insert(set);
-    ++setsOpened_;
-    return set;
-}
-
-void FakeHid::destroyInterfaceSet(platform::HidInterfaceSet set) {
-    std::lock_guard guard(mutex_);
-    sets_.erase(set);
-}
-
-bool FakeHid::interfaceAt(platform::HidInterfaceSet set, std::uint32_t index) {
-    std::lock_guard guard(mutex_);
-    return sets_.count(set) != 0 && index < interfaces_.size();
-}
-
-std::size_t FakeHid::interfaceDetailSize(platform::HidInterfaceSet set, std::uint32_t index) {
-    std::lock_guard guard(mutex_);
-    if (sets_.count(set) == 0 || index >= interfaces_.size()) {
-        return 0;
-    }
-    if (interfaces_[index].hugeDetail) {
-        return std::size_t{1} << 40;
-    }
-    return detailText(index).size() + 1;
-}
-
-bool FakeHid::interfaceDetail(platform::HidInterfaceSet set, std::uint32_t index,
-                              std::span<std::byte> buffer) {
-    std::lock_guard guard(mutex_);
-    if (sets_.count(set) == 0 || index >= interfaces_.size() || interfaces_[index].detailFails) {
+    ++enumerations_;
+    if (enumerateFails_) {
+        lastError_ = listError;
         return false;
     }
-    const std::string text = detailText(index);
-    if (buffer.size() < text.size() + 1) {
-        return false;
+    for (std::size_t index = 0; index < interfaces_.size(); ++index) {
+        devices.push_back(infoOf(interfaces_[index], index));
     }
-    std::memcpy(buffer.data(), text.c_str(), text.size() + 1);
     return true;
 }
 
-platform::HidHandle FakeHid::openInterface(std::span<const std::byte> detail) {
+platform::HidHandle FakeHid::open(const std::string& path) {
     std::lock_guard guard(mutex_);
-    const std::string text(reinterpret_cast<const char*>(detail.data()),
-                           strnlen(reinterpret_cast<const char*>(detail.data()), detail.size()));
-    const std::string prefix = detailText(0).substr(0, 9);
-    const std::size_t index = std::stoul(text.substr(prefix.size()));
-    if (index >= interfaces_.size() || interfaces_[index].openFails) {
+    const auto index = indexOf(path);
+    if (index) {
+        ++opens_[*index];
+    }
+    if (!index || *index >= interfaces_.size() || interfaces_[*index].openFails) {
         lastError_ = openError;
         return platform::invalidHidHandle;
     }
-    const auto handle = nextToken_++;
-    handles_[handle] = Handle{index};
-    ++opens_[index];
+    const auto handle = nextHandle_++;
+    handles_[handle] = *index;
     return handle;
 }
 
-void FakeHid::closeHandle(platform::HidHandle handle) {
+void FakeHid::close(platform::HidHandle handle) {
     std::lock_guard guard(mutex_);
     if (handles_.erase(handle) == 0) {
         ++badCloses_;
     }
 }
 
-const FakeInterface* FakeHid::interfaceOf(platform::HidHandle handle) const {
-    const auto found = handles_.find(handle);
-    if (found == handles_.end() || found->second.interfaceIndex >= interfaces_.size()) {
-        return nullptr;
-    }
-    return &interfaces_[found->second.interfaceIndex];
-}
-
-platform::HidPreparsedData FakeHid::preparsedData(platform::HidHandle handle) {
-    std::lock_guard guard(mutex_);
-    const FakeInterface* interface = interfaceOf(handle);
-    if (interface == nullptr || interface->preparsedFails) {
-        return platform::nullHidPreparsedData;
-    }
-    const auto data = nextToken_++;
-    preparsed_[data] = handles_.at(handle).interfaceIndex;
-    return data;
-}
-
-void FakeHid::freePreparsedData(platform::HidPreparsedData data) {
-    std::lock_guard guard(mutex_);
-    preparsed_.erase(data);
-}
-
-bool FakeHid::attributes(platform::HidHandle handle, platform::HidAttributes& attributes) {
-    std::lock_guard guard(mutex_);
-    const FakeInterface* interface = interfaceOf(handle);
-    if (interface == nullptr || interface->attributesFails) {
-        return false;
-    }
-    attributes = {interface->vendorId, interface->productId};
-    return true;
-}
-
-bool FakeHid::topLevelCollections(platform::HidPreparsedData data,
-                                  std::vector<platform::HidUsage>& usages) {
-    std::lock_guard guard(mutex_);
-    const auto found = preparsed_.find(data);
-    if (found == preparsed_.end() || interfaces_[found->second].capsFails) {
-        return false;
-    }
-    usages = interfaces_[found->second].collections;
-    return true;
-}
-
 bool FakeHid::setInputBufferCount(platform::HidHandle handle, std::uint32_t count) {
     std::lock_guard guard(mutex_);
-    const FakeInterface* interface = interfaceOf(handle);
-    if (interface == nullptr || interface->inputBuffersFail) {
+    const auto found = handles_.find(handle);
+    if (found == handles_.end() || found->second >= interfaces_.size() ||
+        interfaces_[found->second].inputBuffersFail) {
         lastError_ = setError;
         return false;
     }
@@ -164,7 +125,7 @@ bool FakeHid::setInputBufferCount(platform::HidHandle handle, std::uint32_t coun
     return true;
 }
 
-bool FakeHid::writeReport(platform::HidHandle handle, std::span<const std::uint8_t> report) {
+bool FakeHid::write(platform::HidHandle handle, std::span<const std::uint8_t> report) {
     std::lock_guard guard(mutex_);
     const auto found = handles_.find(handle);
     if (found == handles_.end()) {
@@ -175,18 +136,18 @@ bool FakeHid::writeReport(platform::HidHandle handle, std::span<const std::uint8
         lastError_ = writeError;
         return false;
     }
-    reports_.push_back({found->second.interfaceIndex, {report.begin(), report.end()}});
+    reports_.push_back({found->second, {report.begin(), report.end()}});
     return true;
-}
-
-void FakeHid::clearReports() {
-    std::lock_guard guard(mutex_);
-    reports_.clear();
 }
 
 std::uint32_t FakeHid::lastError() {
     std::lock_guard guard(mutex_);
     return lastError_;
+}
+
+void FakeHid::clearReports() {
+    std::lock_guard guard(mutex_);
+    reports_.clear();
 }
 
 std::vector<FakeHid::Report> FakeHid::reports() const {
@@ -199,11 +160,16 @@ std::size_t FakeHid::reportCount() const {
     return reports_.size();
 }
 
+int FakeHid::enumerations() const {
+    std::lock_guard guard(mutex_);
+    return enumerations_;
+}
+
 std::multiset<std::size_t> FakeHid::openInterfaces() const {
     std::lock_guard guard(mutex_);
     std::multiset<std::size_t> open;
-    for (const auto& [handle, entry] : handles_) {
-        open.insert(entry.interfaceIndex);
+    for (const auto& [handle, index] : handles_) {
+        open.insert(index);
     }
     return open;
 }
@@ -212,21 +178,6 @@ std::size_t FakeHid::opensOf(std::size_t interfaceIndex) const {
     std::lock_guard guard(mutex_);
     const auto found = opens_.find(interfaceIndex);
     return found == opens_.end() ? 0 : found->second;
-}
-
-int FakeHid::setsOpened() const {
-    std::lock_guard guard(mutex_);
-    return setsOpened_;
-}
-
-int FakeHid::setsOutstanding() const {
-    std::lock_guard guard(mutex_);
-    return static_cast<int>(sets_.size());
-}
-
-int FakeHid::preparsedOutstanding() const {
-    std::lock_guard guard(mutex_);
-    return static_cast<int>(preparsed_.size());
 }
 
 int FakeHid::badCloses() const {

@@ -1,5 +1,5 @@
 // An in-memory HID service: a list of interfaces, each with its identity and the faults it
-// should show, and a record of what was opened, closed and written.
+// should show, and a record of what was listed, opened, closed and written.
 #pragma once
 
 #include <cstdint>
@@ -18,12 +18,9 @@ struct FakeInterface {
     std::uint16_t productId = 0xBACC;
     std::vector<platform::HidUsage> collections;
 
-    bool hugeDetail = false;  // claims a detail too large to allocate
-    bool detailFails = false;
-    bool openFails = false;
-    bool preparsedFails = false;
-    bool attributesFails = false;
-    bool capsFails = false;
+    // The step of identifying it that fails; what was read before that step is listed.
+    platform::HidIdentifyFailure identifyFails = platform::HidIdentifyFailure::none;
+    bool openFails = false;  // identifies, but the open for use is refused
     bool inputBuffersFail = false;
 };
 
@@ -32,31 +29,23 @@ FakeInterface controllerInterface(std::uint16_t usage);
 
 class FakeHid final : public platform::Hid {
   public:
-    static constexpr std::uint32_t openError = 32;  // what a refused open reports
+    static constexpr std::uint32_t listError = 13;     // what a refused list reports
+    static constexpr std::uint32_t identifyError = 2;  // what a failed identifying step reports
+    static constexpr std::uint32_t openError = 32;
     static constexpr std::uint32_t writeError = 1167;
     static constexpr std::uint32_t setError = 5;
 
     void addInterface(const FakeInterface& interface);
     void clearInterfaces();
-    void setInterfaceSetFails(bool fails);
+    void setEnumerateFails(bool fails);
     // The next `count` report writes are refused.
     void refuseWrites(int count);
 
-    platform::HidInterfaceSet openInterfaceSet() override;
-    void destroyInterfaceSet(platform::HidInterfaceSet set) override;
-    bool interfaceAt(platform::HidInterfaceSet set, std::uint32_t index) override;
-    std::size_t interfaceDetailSize(platform::HidInterfaceSet set, std::uint32_t index) override;
-    bool interfaceDetail(platform::HidInterfaceSet set, std::uint32_t index,
-                         std::span<std::byte> buffer) override;
-    platform::HidHandle openInterface(std::span<const std::byte> detail) override;
-    void closeHandle(platform::HidHandle handle) override;
-    platform::HidPreparsedData preparsedData(platform::HidHandle handle) override;
-    void freePreparsedData(platform::HidPreparsedData data) override;
-    bool attributes(platform::HidHandle handle, platform::HidAttributes& attributes) override;
-    bool topLevelCollections(platform::HidPreparsedData data,
-                             std::vector<platform::HidUsage>& usages) override;
+    bool enumerate(std::vector<platform::HidDeviceInfo>& devices) override;
+    platform::HidHandle open(const std::string& path) override;
+    void close(platform::HidHandle handle) override;
     bool setInputBufferCount(platform::HidHandle handle, std::uint32_t count) override;
-    bool writeReport(platform::HidHandle handle, std::span<const std::uint8_t> report) override;
+    bool write(platform::HidHandle handle, std::span<const std::uint8_t> report) override;
     std::uint32_t lastError() override;
 
     // Forgets the reports written so far (a long fuzzing run writes millions).
@@ -69,12 +58,11 @@ class FakeHid final : public platform::Hid {
     };
     std::vector<Report> reports() const;
     std::size_t reportCount() const;
+    int enumerations() const;
     // Interfaces currently open, by index (one entry per open handle).
     std::multiset<std::size_t> openInterfaces() const;
+    // Opens tried of one interface, refused ones included.
     std::size_t opensOf(std::size_t interfaceIndex) const;
-    int setsOpened() const;
-    int setsOutstanding() const;
-    int preparsedOutstanding() const;
     // Handles that were closed without being open (double closes, stale handles).
     int badCloses() const;
     // Reports written to handles that were not open.
@@ -82,20 +70,13 @@ class FakeHid final : public platform::Hid {
     std::vector<std::uint32_t> inputBufferCounts() const;
 
   private:
-    struct Handle {
-        std::size_t interfaceIndex = 0;
-    };
-    const FakeInterface* interfaceOf(platform::HidHandle handle) const;
-
     mutable std::mutex mutex_;  // guards every field below
     std::vector<FakeInterface> interfaces_;
-    bool setFails_ = false;
+    bool enumerateFails_ = false;
     int refusedWrites_ = 0;
-    std::intptr_t nextToken_ = 100;
-    std::set<platform::HidInterfaceSet> sets_;
-    int setsOpened_ = 0;
-    std::map<platform::HidHandle, Handle> handles_;
-    std::map<platform::HidPreparsedData, std::size_t> preparsed_;
+    int enumerations_ = 0;
+    std::intptr_t nextHandle_ = 100;
+    std::map<platform::HidHandle, std::size_t> handles_;  // to the interface's index
     std::map<std::size_t, std::size_t> opens_;
     std::vector<Report> reports_;
     std::vector<std::uint32_t> inputBufferCounts_;

@@ -102,7 +102,7 @@ TEST_F(VirtualControllerTest, OpenWhileOpenKeepsTheStateAndWritesNothing) {
     EXPECT_EQ(capture.lines(), std::vector<std::string>{"QuibController already open!\n"});
     EXPECT_EQ(hid.reportCount(), 2u);
     EXPECT_EQ(controller.state(), before);
-    EXPECT_EQ(hid.setsOpened(), 2);
+    EXPECT_EQ(hid.enumerations(), 2);
 }
 
 TEST_F(VirtualControllerTest, RefusedFirstReportClosesBothHandlesAndTheNextOpenSearchesAgain) {
@@ -118,9 +118,10 @@ TEST_F(VirtualControllerTest, RefusedFirstReportClosesBothHandlesAndTheNextOpenS
     EXPECT_EQ(hid.badCloses(), 0);
 
     EXPECT_EQ(controller.openController(), 1);
-    // Discovery ran again in full: two more searches, each opening the usage-1 interface.
-    EXPECT_EQ(hid.setsOpened(), 4);
-    EXPECT_EQ(hid.opensOf(0), 4u);
+    // Discovery ran again in full: two more searches, each opening its own interface.
+    EXPECT_EQ(hid.enumerations(), 4);
+    EXPECT_EQ(hid.opensOf(0), 2u);
+    EXPECT_EQ(hid.opensOf(1), 2u);
     EXPECT_EQ(lastReport(), restReport());
 }
 
@@ -131,8 +132,7 @@ TEST_F(VirtualControllerTest, NoDeviceLeavesTheControllerClosed) {
     EXPECT_FALSE(controller.isOpen());
     EXPECT_TRUE(capture.contains("Could not connect to controller!\n"));
     // The usage-2 search never ran.
-    EXPECT_EQ(hid.setsOpened(), 1);
-    EXPECT_EQ(hid.setsOutstanding(), 0);
+    EXPECT_EQ(hid.enumerations(), 1);
 }
 
 TEST_F(VirtualControllerTest, CloseReleasesBothHandlesAndTwiceIsHarmless) {
@@ -157,7 +157,7 @@ TEST_F(VirtualControllerTest, EventsWhileClosedDoNothingAndNeverOpen) {
     DebugCapture capture;
     controller.handleGamepadEvent(axesEvent({{0, 1.0f}}));
     controller.handleGamepadEvent(buttonEvent(1, 1.0f));
-    EXPECT_EQ(hid.setsOpened(), 0);
+    EXPECT_EQ(hid.enumerations(), 0);
     EXPECT_EQ(hid.reportCount(), 0u);
     EXPECT_TRUE(capture.lines().empty());
 }

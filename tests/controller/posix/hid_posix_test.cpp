@@ -6,11 +6,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <utility>
 
 #include "controller/controller_discovery.h"
 #include "controller/virtual_controller.h"
 #include "platform/hid.h"
-#include "platform/posix/hidraw_presence.h"
 #include "tests/controller/gamepad_message.h"
 #include "tests/controller/posix/fake_hid_tree.h"
 #include "tests/support/debug_capture.h"
@@ -18,6 +19,8 @@
 namespace pellvane {
 namespace {
 
+using platform::HidDeviceInfo;
+using platform::HidIdentifyFailure;
 using testing::DebugCapture;
 using testing::FakeHidTree;
 using testing::hidIdLine;
@@ -37,12 +40,18 @@ std::string captureStdout(const std::function<void()>& action) {
     return ::testing::internal::GetCapturedStdout();
 }
 
+std::vector<HidDeviceInfo> enumerated() {
+    std::vector<HidDeviceInfo> devices;
+    EXPECT_TRUE(platform::systemHid().enumerate(devices));
+    return devices;
+}
+
 // Which node a handle is: the search opens it, and a report written through it shows up
 // in that node's file.
 std::string nodeOf(FakeHidTree& tree, platform::HidHandle handle,
                    const std::vector<std::string>& nodes) {
     const std::uint8_t marker[3] = {0xAB, 0xCD, 0xEF};
-    if (!platform::systemHid().writeReport(handle, marker)) {
+    if (!platform::systemHid().write(handle, marker)) {
         return "unwritable";
     }
     for (const auto& node : nodes) {
@@ -104,18 +113,23 @@ TEST(LinuxHid, TheScriptBuildsATreeTheControllerOpens) {
     EXPECT_TRUE(tree.written("hidraw1").empty());
 }
 
-TEST(LinuxHid, NodesAreSearchedInNumberOrderAndOtherEntriesIgnored) {
+TEST(LinuxHid, NodesAreListedInNumberOrderAndOtherEntriesIgnored) {
     FakeHidTree tree;
     tree.addControllerNode("hidraw10", 1);
-    tree.addControllerNode("hidraw9", 1);
+    tree.addControllerNode("hidraw9", 2);
     tree.addControllerNode("hidrawX", 1);
     tree.addControllerNode("hidraw", 1);
     std::filesystem::create_directories(tree.sysfsRoot() + "/class/hidraw/stray");
 
-    const auto handle = findControllerInterface(platform::systemHid(), 1);
-    ASSERT_NE(handle, platform::invalidHidHandle);
-    EXPECT_EQ(nodeOf(tree, handle, {"hidraw9", "hidraw10", "hidrawX", "hidraw"}), "hidraw9");
-    platform::systemHid().closeHandle(handle);
+    const auto devices = enumerated();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].path, tree.devRoot() + "/hidraw9");
+    EXPECT_EQ(devices[1].path, tree.devRoot() + "/hidraw10");
+    EXPECT_EQ(devices[0].failure, HidIdentifyFailure::none);
+    EXPECT_EQ(devices[0].vendorId, controllerVendorId);
+    EXPECT_EQ(devices[0].productId, controllerProductId);
+    EXPECT_EQ(devices[0].usagePage, controllerUsagePage);
+    EXPECT_EQ(devices[0].usage, 2);
 }
 
 TEST(LinuxHid, ANodeWithBothCollectionsServesBothSearches) {
@@ -123,38 +137,54 @@ TEST(LinuxHid, ANodeWithBothCollectionsServesBothSearches) {
     const std::vector<std::uint8_t> both = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01,
                                             0xC0, 0x09, 0x02, 0xA1, 0x01, 0xC0};
     tree.addNode("hidraw0", hidIdLine(0x00FF, 0xBACC) + "\n", both);
+    const auto devices = enumerated();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].usages, (std::vector<platform::HidUsage>{{0xFF00, 1}, {0xFF00, 2}}));
+    EXPECT_EQ(devices[0].usage, 1);
+
     VirtualController controller(platform::systemHid());
     ASSERT_EQ(controller.openController(), 1);
     controller.closeController();
     EXPECT_EQ(tree.written("hidraw0").size(), 65u);
 }
 
-TEST(LinuxHid, NoHidrawClassMeansNoInterfaces) {
+TEST(LinuxHid, NoHidrawClassMeansNoInterfacesAndAnUnreadableOneIsReported) {
     FakeHidTree tree;
-    std::filesystem::remove_all(tree.sysfsRoot() + "/class/hidraw");
+    const std::string folder = tree.sysfsRoot() + "/class/hidraw";
+    std::filesystem::remove_all(folder);
     DebugCapture capture;
     EXPECT_EQ(findControllerInterface(platform::systemHid(), 1), platform::invalidHidHandle);
     EXPECT_EQ(capture.lines(),
               std::vector<std::string>({"\n....looking for our HID device\n",
                                         "Failure: Could not find our HID device \n"}));
+
+    { std::ofstream notAFolder(folder); }
+    const std::string out = captureStdout([&] {
+        EXPECT_EQ(findControllerInterface(platform::systemHid(), 1), platform::invalidHidHandle);
+    });
+    EXPECT_EQ(out, "SetupDiGetClassDevs failed: 14\n");  // ENOTDIR
 }
 
+// The program must not present a second controller where one is, even one that this user
+// may not open or whose descriptor is not there yet.
 TEST(LinuxHid, PresenceNeedsOnlyTheSysfsEntry) {
     FakeHidTree tree;
-    const auto present = [] {
-        return platform::hidrawDevicePresent(controllerVendorId, controllerProductId);
-    };
+    const auto present = [] { return controllerDevicePresent(platform::systemHid()); };
     EXPECT_FALSE(present());
     tree.addNode("hidraw0", keyboardUevent(), keyboardDescriptor());
     tree.addNode("hidraw1", "DRIVER=hid-generic\n", keyboardDescriptor());
     EXPECT_FALSE(present());
     tree.addControllerNode("hidraw2", 2);
-    tree.removeDeviceFile("hidraw2");  // present even where this user cannot open it
-    EXPECT_TRUE(present());
+    tree.removeDeviceFile("hidraw2");
+    std::filesystem::remove(tree.sysfsRoot() + "/class/hidraw/hidraw2/device/report_descriptor");
+    DebugCapture capture;
+    EXPECT_EQ(captureStdout([&] { EXPECT_TRUE(present()); }), "");  // asking says nothing
+    EXPECT_TRUE(capture.lines().empty());
     std::filesystem::remove_all(tree.sysfsRoot() + "/class/hidraw");
     EXPECT_FALSE(present());
 }
 
+// A matching node that will not open is spoken of after it matched, and the search goes on.
 TEST(LinuxHid, BrokenNodesSayWhyAndTheSearchGoesOn) {
     FakeHidTree tree;
     tree.addControllerNode("hidraw0", 1);
@@ -166,11 +196,14 @@ TEST(LinuxHid, BrokenNodesSayWhyAndTheSearchGoesOn) {
     tree.addNode("hidraw5", "HID_ID=0003:000100FF:0000BACC\n",
                  singleCollectionDescriptor(0xFF00, 1));
     tree.addControllerNode("hidraw6", 1);
+    tree.addControllerNode("hidraw7", 1);  // not reached: the first match that opens wins
+    std::filesystem::remove(tree.sysfsRoot() + "/class/hidraw/hidraw7/device/uevent");
 
     platform::HidHandle handle = platform::invalidHidHandle;
     const std::string out =
         captureStdout([&] { handle = findControllerInterface(platform::systemHid(), 1); });
     EXPECT_EQ(out,
+              "Success: Found my device.. \n"
               "Error: CreateFile failed: 2\n"
               "Error: HidD_GetAttributes failed \n"
               "Error: HidP_GetCaps failed \n"
@@ -182,7 +215,23 @@ TEST(LinuxHid, BrokenNodesSayWhyAndTheSearchGoesOn) {
     EXPECT_EQ(
         nodeOf(tree, handle, {"hidraw1", "hidraw2", "hidraw3", "hidraw4", "hidraw5", "hidraw6"}),
         "hidraw6");
-    platform::systemHid().closeHandle(handle);
+    platform::systemHid().close(handle);
+
+    // Each failed step with the error right after it; the vendor and product are read
+    // whatever the descriptor does.
+    const auto devices = enumerated();
+    ASSERT_EQ(devices.size(), 8u);
+    const auto step = [&](std::size_t index) {
+        return std::pair(devices[index].failure, devices[index].error);
+    };
+    EXPECT_EQ(step(0), std::pair(HidIdentifyFailure::none, 0u));
+    EXPECT_EQ(step(1), std::pair(HidIdentifyFailure::attributes, std::uint32_t{EINVAL}));
+    EXPECT_EQ(step(2), std::pair(HidIdentifyFailure::capabilities, std::uint32_t{EINVAL}));
+    EXPECT_EQ(step(3), std::pair(HidIdentifyFailure::descriptor, std::uint32_t{EINVAL}));
+    EXPECT_EQ(step(7), std::pair(HidIdentifyFailure::attributes, std::uint32_t{ENOENT}));
+    EXPECT_EQ(devices[3].vendorId, controllerVendorId);
+    EXPECT_TRUE(devices[3].usages.empty());
+    EXPECT_EQ(devices[5].vendorId, 0);
 }
 
 TEST(LinuxHid, ARefusedFirstReportClosesTheController) {
@@ -236,29 +285,39 @@ TEST(LinuxHid, AReportTheDeviceDoesNotTakeIsDroppedWithinItsTimeLimit) {
     ::close(device);
 }
 
-TEST(LinuxHid, DetailsThatNameNoNodeAreRefused) {
+// Only <dev>/hidrawN opens: no path that leads elsewhere, however it is spelled.
+TEST(LinuxHid, PathsThatNameNoNodeAreRefused) {
     FakeHidTree tree;
-    auto& hid = platform::systemHid();
-    const char* names[] = {"../hidraw0", "hidraw0/x", "hidraw", "hidraw-1"};
-    for (const char* name : names) {
-        const std::string detail(name);
-        const auto bytes = std::as_bytes(std::span(detail.c_str(), detail.size() + 1));
-        EXPECT_EQ(hid.openInterface(bytes), platform::invalidHidHandle) << name;
-    }
-    // A detail without its NUL is not read past its end.
-    const std::string unterminated = "hidraw0";
-    EXPECT_EQ(hid.openInterface(std::as_bytes(std::span(unterminated.data(), unterminated.size()))),
-              platform::invalidHidHandle);
-    std::array<std::byte, 4> small{};
-    const auto set = hid.openInterfaceSet();
     tree.addControllerNode("hidraw0", 1);
-    const auto fresh = hid.openInterfaceSet();
-    EXPECT_FALSE(hid.interfaceAt(set, 0));  // a set is a snapshot
-    ASSERT_TRUE(hid.interfaceAt(fresh, 0));
-    EXPECT_EQ(hid.interfaceDetailSize(fresh, 0), 8u);
-    EXPECT_FALSE(hid.interfaceDetail(fresh, 0, small));
-    hid.destroyInterfaceSet(set);
-    hid.destroyInterfaceSet(fresh);
+    { std::ofstream elsewhere(tree.root() + "/hidraw0"); }
+    auto& hid = platform::systemHid();
+    const std::string dev = tree.devRoot();
+    const std::string paths[] = {
+        "hidraw0",
+        dev + "/../hidraw0",
+        dev + "/../dev/hidraw0",
+        dev + "/hidraw0/x",
+        dev + "/hidraw",
+        dev + "/hidraw-1",
+        dev + "//hidraw0",
+        tree.root() + "/hidraw0",
+        dev + std::string("/hidraw0\0", 9),
+        "",
+    };
+    for (const std::string& path : paths) {
+        EXPECT_EQ(hid.open(path), platform::invalidHidHandle) << path;
+        EXPECT_EQ(hid.lastError(), std::uint32_t{EINVAL}) << path;
+    }
+
+    const auto handle = hid.open(dev + "/hidraw0");
+    ASSERT_NE(handle, platform::invalidHidHandle);
+    EXPECT_TRUE(hid.setInputBufferCount(handle, 10));
+    hid.close(handle);
+    const std::uint8_t report[65] = {};
+    EXPECT_FALSE(hid.write(handle, report));  // a closed handle is never reused
+    EXPECT_EQ(hid.lastError(), std::uint32_t{EBADF});
+    EXPECT_FALSE(hid.setInputBufferCount(handle, 10));
+    EXPECT_TRUE(tree.written("hidraw0").empty());
 }
 
 }  // namespace
