@@ -61,8 +61,9 @@ class Win32GamepadBus final : public GamepadBus {
     }
 
     BusHandle open(const std::string& path) override {
+        // A NUL inside would end the path early and open something else.
         const std::wstring wide = win32::widePath(path);
-        if (wide.empty()) {
+        if (wide.empty() || wide.find(L'\0') != std::wstring::npos) {
             SetLastError(ERROR_INVALID_NAME);
             return nullBusHandle;
         }

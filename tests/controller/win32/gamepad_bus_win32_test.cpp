@@ -53,6 +53,8 @@ TEST(WindowsGamepadBus, OpenAndControlReportWhatTheSystemRefused) {
     // a bus request at once rather than after the time limit.
     const auto path = std::filesystem::temp_directory_path() / "pellvane-bus-stand-in.bin";
     { std::ofstream create(path); }
+    // A NUL would cut the path short, here to the stand-in's own.
+    EXPECT_EQ(bus.open(path.string() + std::string("\0.other", 7)), platform::nullBusHandle);
     const platform::BusHandle file = bus.open(path.string());
     ASSERT_NE(file, platform::nullBusHandle);
     const std::uint8_t request[8] = {8, 0, 0, 0, 1, 0, 0, 0};
